@@ -65,7 +65,7 @@ struct cmBackendApp_t {
 };
 
 // Row status actions (ACTION_T).
-enum { CM_ROW_ACTIVE = 1, CM_ROW_CREATE_AND_GO = 3, CM_ROW_DESTROY = 4 };
+enum { CM_ROW_ACTIVE = 1, CM_ROW_NOT_IN_SERVICE = 2, CM_ROW_CREATE_AND_GO = 3, CM_ROW_DESTROY = 4 };
 typedef uint32_t ACTION_T;
 typedef uint32_t BOOLEAN_T;
 
@@ -97,6 +97,8 @@ void cmObject_t_free(cmObject_t* node);
 int cmBackendApplicationInit(cmBackendApp_t* app);
 void cmBackendApplicationTerminate(cmBackendApp_t* app);
 cmObject_t* cmObjectAlloc(const cmInfoEntry_t* info);
+// Flag bits of cmObjectFree: free the node's records, free the node itself.
+enum : uint32_t { CM_FREE_RECORDS = 0x2, CM_FREE_NODE = 0x1 };
 void cmObjectFree(cmObject_t* node, uint32_t flags);
 int cmObjectSetData(cmObject_t* object, cmObject_t* attribute);
 int cmBackendAction(cmRequest_t* request, cmObject_t* node);
