@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "dispatch.h"
+#include "dm.h"
 #include "kytimer.h"
 #include "miracommon.h"
 #include "p2btree.h"
@@ -225,10 +226,10 @@ coilServiceNode* findCoilServiceFirstNode(void);
 coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId);
 // Next service identifier: 1 .. 0xFFFFFFFE, then 1 again.
 uint32_t coilNextServiceId(void);
-// Gives the inserted service the next identifier and enters it in the
-// identifier tree; on refusal frees the identifier record, removes the
-// service from the key tree and frees it. 0 on success.
-int coilAssignServiceId(coilServiceNode* sr, coilServiceIdNode** idOut);
+// Enters a service already in the key tree, with its serviceId set, in the
+// identifier tree. When the identifier is still held, frees the identifier
+// record, removes the service from the key tree, frees it and returns null.
+coilServiceIdNode* coilEnterServiceId(coilServiceNode* sr);
 // Walk helpers over the key tree.
 inline coilServiceNode* coilFirstService(void) { return static_cast<coilServiceNode*>(p2BtreeFirst(&coilGlobal.root1)); }
 inline coilServiceNode* coilNextService(coilServiceNode* sr) { return static_cast<coilServiceNode*>(p2BtreeNext(sr)); }

@@ -6,6 +6,11 @@
 
 #include "ems.h"
 
+#ifndef FALSE
+#define FALSE 0
+#define TRUE 1
+#endif
+
 // Condition ids: component number << 16 | index in its table.
 enum : uint32_t {
     COIL_COND_DSBL_PORT = 0x9c0000,     // "DsblPortLoopDtect"

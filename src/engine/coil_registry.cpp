@@ -1,0 +1,82 @@
+// The service registry: every service is in the key tree (client
+// identifier, VLAN instance) and, through its identifier record, in the
+// identifier tree that received PDUs are matched against.
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/coil.h"
+#include "frame/coil_log.h"
+
+static constexpr const char* coilUnit = "coil_lib";
+
+coilGlobal_t coilGlobal;
+
+int fcmpCoilServiceNodeKey(const void* a, const void* b) {
+    const auto* x = static_cast<const coilServiceNode*>(a);
+    const auto* y = static_cast<const coilServiceNode*>(b);
+    const int byClient = std::strcmp(x->hdr.clientId, y->hdr.clientId);
+    if (byClient != 0) return byClient;
+    if (x->hdr.vlanIfInstance > y->hdr.vlanIfInstance) return 1;
+    if (x->hdr.vlanIfInstance < y->hdr.vlanIfInstance) return -1;
+    return 0;
+}
+
+int fcmpCoilServiceIdKey(const void* a, const void* b) {
+    const auto* x = static_cast<const coilServiceIdNode*>(a);
+    const auto* y = static_cast<const coilServiceIdNode*>(b);
+    if (x->serviceId < y->serviceId) return -1;
+    if (x->serviceId > y->serviceId) return 1;
+    return 0;
+}
+
+int coilInsertServiceNode(coilServiceNode* sr) {
+    return p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
+}
+
+void coilRemoveServiceNode(coilServiceNode* sr) { p2BtreeDelete(sr, &coilGlobal.root1); }
+
+int coilInsertServiceId(coilServiceIdNode* id) { return p2BtreeInsert(id, &coilGlobal.root2, fcmpCoilServiceIdKey); }
+
+void coilRemoveServiceId(coilServiceIdNode* id) { p2BtreeDelete(id, &coilGlobal.root2); }
+
+coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstance) {
+    coilServiceNode key{};
+    coilCopyText(key.hdr.clientId, sizeof key.hdr.clientId, clientId);
+    key.hdr.vlanIfInstance = vlanIfInstance;
+    return static_cast<coilServiceNode*>(findNode(&key, coilGlobal.root1, fcmpCoilServiceNodeKey));
+}
+
+coilServiceNode* findCoilServiceNextNode(const char* clientId, uint32_t vlanIfInstance) {
+    coilServiceNode* sr = findCoilServiceNode(clientId, vlanIfInstance);
+    return sr == nullptr ? nullptr : coilNextService(sr);
+}
+
+coilServiceNode* findCoilServiceFirstNode(void) { return coilFirstService(); }
+
+coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
+    coilServiceIdNode key{};
+    key.serviceId = serviceId;
+    return static_cast<coilServiceIdNode*>(findNode(&key, coilGlobal.root2, fcmpCoilServiceIdKey));
+}
+
+uint32_t coilNextServiceId(void) {
+    coilGlobal.gServiceId = coilGlobal.gServiceId == 0xFFFFFFFEu ? 1 : coilGlobal.gServiceId + 1;
+    return coilGlobal.gServiceId;
+}
+
+coilServiceIdNode* coilEnterServiceId(coilServiceNode* sr) {
+    auto* id = static_cast<coilServiceIdNode*>(std::calloc(1, sizeof(coilServiceIdNode)));
+    coilAssert(id != nullptr);
+    id->serviceId = sr->serviceId;
+    id->sr = sr;
+    if (coilInsertServiceId(id) != 0) {
+        // The identifier is still held by a live service: undo the creation.
+        std::free(id);
+        coilRemoveServiceNode(sr);
+        std::free(sr);
+        return nullptr;
+    }
+    return id;
+}
+
+bool coilIsPrimary(void) { return dmConfig.node_state == NM_STATE_PRIMARY; }
