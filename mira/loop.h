@@ -12,12 +12,16 @@ using Task = std::function<void()>;
 using FdHandler = std::function<void(int cond)>;  // cond 0: readable; -999 hangup; -998 error
 
 // Clocks. Microseconds. The wall clock starts at the system's time in real
-// mode and at a fixed, documented epoch in virtual mode.
+// mode and at wallStartSec (below) in virtual mode; the virtual monotonic
+// clock starts at kVirtualMonoStartUsec, so it is never 0.
+inline constexpr int64_t kVirtualMonoStartUsec = 1'000'000'000;  // 1000 s
 int64_t monoUsec();
 int64_t wallUsec();
 
-// Switches the loop to virtual time (from the next call on). wallStartSec
-// sets the virtual wall clock's starting second.
+// Switches the loop to virtual time (from the next call on) and sets both
+// virtual clocks to their start. wallStartSec sets the virtual wall clock's
+// starting second (default: 2026-05-28 20:26:40 UTC). Work items already
+// scheduled keep their remaining delay.
 void useVirtualTime(int64_t wallStartSec = 1'780'000'000);
 bool virtualTime();
 
@@ -26,28 +30,40 @@ bool virtualTime();
 void post(Task fn);
 
 // A work item: first run after periodUsec, then every periodUsec when
-// repeat. Returns a nonzero id.
+// repeat (a repeating period is at least 1 usec). Returns a nonzero id.
+// Items due at the same instant run in the order they were scheduled.
 uint64_t addWorkItem(int64_t periodUsec, bool repeat, Task fn);
-void removeWorkItem(uint64_t id);
+// True when the item existed. Safe from inside the item itself.
+bool removeWorkItem(uint64_t id);
 
-// Watches a descriptor for input.
-void addFd(int fd, FdHandler handler);
+// Watches a descriptor for input; false when epoll refuses it. Registering a
+// watched descriptor again replaces its handler. After a hangup (-999) or an
+// error (-998) is delivered the descriptor is no longer watched (the
+// condition would otherwise repeat forever); the handler closes it.
+// A hangup with unread data is first delivered as readable (0).
+bool addFd(int fd, FdHandler handler);
 void removeFd(int fd);
 
-// Real mode: runs until stop(); returns 0. Virtual mode: runs what is due now
-// and returns 0.
+// Real mode: runs until stop() (or until nothing is left that could ever
+// run: no task, work item or descriptor); returns 0. Virtual mode: runs what
+// is due now and returns 0.
 int run();
+// Ends run() after the current callback; a stopped loop runs nothing more
+// (advance() then only moves time) until resetLoop().
 void stop();
 bool stopped();
 
 // Virtual mode: moves time forward by usec, running every posted task, ready
-// descriptor, work item and timer that is due, in time order.
+// descriptor and work item that is due, in time order: at each instant
+// posted tasks and ready descriptors first, then the next due work item.
+// Does nothing in real mode.
 void advance(int64_t usec);
 inline void advanceSeconds(int64_t s) { advance(s * 1'000'000); }
 // Runs posted tasks and ready descriptors at the current time until none is left.
 void drain();
 
-// Back to a fresh loop (tests): drops every work item, task and descriptor.
+// Back to a fresh loop (tests): drops every work item, task and descriptor
+// and clears stop(). The time mode and the clocks stay as they are.
 void resetLoop();
 
 }  // namespace mira

@@ -1,0 +1,64 @@
+// The stand-in's whole-platform controls: reset for tests and the autostart
+// that plays the rest of the switch coming up.
+#include "mira/platform.h"
+
+#include <vector>
+
+#include "mira/core_internal.h"
+#include "mira/loop.h"
+#include "mira/switch.h"
+
+namespace {
+
+std::vector<uint64_t>& autostartItems() {
+    static std::vector<uint64_t> items;
+    return items;
+}
+
+}  // namespace
+
+namespace mira {
+
+void startAutostart() {
+    using Step = void (*)();
+    static const Step steps[] = {
+        [] { loadLibrary("dslib"), loadLibrary("dmlib"), loadLibrary("emslib"); },
+        [] { setProcessState("cfgmgr", kProcessReady), setProcessState("cli", kProcessReady); },
+        [] { loadLibrary("cliSubagent"), loadLibrary("cmBackend"); },
+        [] { setProcessState("vlan", kProcessReady); },
+        [] { loadLibrary("vlanLib"); },
+        [] { setProcessState("fdb", kProcessReady); },
+        [] { setProcessState("snmpSubagent", kProcessReady); },
+    };
+    constexpr int64_t kStepUsec = 5'000;
+    int64_t delay = kStepUsec;
+    for (Step step : steps) {
+        autostartItems().push_back(addWorkItem(delay, false, step));
+        delay += kStepUsec;
+    }
+}
+
+void resetPlatform() {
+    resetLoop();
+    core::resetAutostart();
+    core::resetVok();
+    core::resetIpml();
+    core::resetDs();
+    core::resetDm();
+    core::resetLm();
+    core::resetTimers();
+    core::resetSnmp();
+    core::resetCli();
+    core::resetEms();
+    core::resetCommon();
+    resetSwitch();
+}
+
+namespace core {
+void resetAutostart() {
+    for (uint64_t id : autostartItems()) removeWorkItem(id);
+    autostartItems().clear();
+}
+}  // namespace core
+
+}  // namespace mira
