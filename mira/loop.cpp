@@ -163,21 +163,34 @@ int64_t wallUsec() {
     return l.isVirtual ? l.virtualWallStart + (l.virtualMono - kVirtualMonoStartUsec) : clockUsec(CLOCK_REALTIME);
 }
 
+// Keeps each scheduled item's remaining delay across a change of clock.
+static void rebase(int64_t oldNow, int64_t newNow) {
+    Loop& l = loop();
+    std::set<std::tuple<int64_t, uint64_t, uint64_t>> rebased;
+    for (auto [due, order, id] : l.schedule) {
+        auto it = l.items.find(id);
+        if (it == l.items.end()) continue;
+        it->second.due = newNow + std::max<int64_t>(0, due - oldNow);
+        rebased.emplace(it->second.due, order, id);
+    }
+    l.schedule = std::move(rebased);
+}
+
 void useVirtualTime(int64_t wallStartSec) {
     Loop& l = loop();
     int64_t oldNow = monoUsec();
     l.isVirtual = true;
     l.virtualMono = kVirtualMonoStartUsec;
     l.virtualWallStart = wallStartSec * 1'000'000;
-    // Keep each scheduled item's remaining delay on the new clock.
-    std::set<std::tuple<int64_t, uint64_t, uint64_t>> rebased;
-    for (auto [due, order, id] : l.schedule) {
-        auto it = l.items.find(id);
-        if (it == l.items.end()) continue;
-        it->second.due = l.virtualMono + std::max<int64_t>(0, due - oldNow);
-        rebased.emplace(it->second.due, order, id);
-    }
-    l.schedule = std::move(rebased);
+    rebase(oldNow, l.virtualMono);
+}
+
+void useRealTime() {
+    Loop& l = loop();
+    if (!l.isVirtual) return;
+    int64_t oldNow = monoUsec();
+    l.isVirtual = false;
+    rebase(oldNow, monoUsec());
 }
 
 bool virtualTime() { return loop().isVirtual; }

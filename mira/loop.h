@@ -24,6 +24,8 @@ int64_t wallUsec();
 // scheduled keep their remaining delay.
 void useVirtualTime(int64_t wallStartSec = 1'780'000'000);
 bool virtualTime();
+// Back to the system's clocks (scheduled work items keep their remaining delay).
+void useRealTime();
 
 // Runs fn from the loop after the current callback has returned, in the
 // order posted. Never runs inside the call.
