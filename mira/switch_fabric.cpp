@@ -1,6 +1,7 @@
 // The fabric: frames leaving ports, crossing cables and hubs as later loop
 // events, and entering ports, where they are dropped, handed to the CPU or
 // flooded.
+#include "mira/tap.h"
 #include <cstring>
 
 #include "mira/loop.h"
@@ -44,6 +45,7 @@ void transmit(Port* egress, FramePtr frame, int hops) {
     }
     ++gStats.transmitted;
     if (capturing()) captureFrame(egress->word, frame->data(), frame->size());
+    tapFrame(egress->word, true, frame->data(), frame->size());
     if (egress->cablePeer) {
         arriveLater(egress->cablePeer, std::move(frame), hops);
     } else if (egress->hub) {
@@ -61,6 +63,7 @@ void ingress(Port* port, const FramePtr& frame, int hops) {
     const uint8_t* f = frame->data();
     const size_t length = frame->size();
     if (capturing()) captureFrame(port->word, f, length);
+    tapFrame(port->word, false, f, length);
 
     if (length < 18 || f[12] != 0x81 || f[13] != 0x00) {
         ++gStats.dropUntagged;
