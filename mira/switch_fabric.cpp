@@ -1,10 +1,10 @@
 // The fabric: frames leaving ports, crossing cables and hubs as later loop
 // events, and entering ports, where they are dropped, handed to the CPU or
 // flooded.
-#include "mira/tap.h"
 #include <cstring>
 
 #include "mira/loop.h"
+#include "mira/tap.h"
 #include "mira/switch_model.h"
 
 namespace mira::sw {
