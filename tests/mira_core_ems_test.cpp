@@ -46,7 +46,7 @@ int raiseFormatted(emsComponentHandle_t* h, uint32_t id, int extra, const char* 
     return r;
 }
 
-class EmsTest : public ::testing::Test {
+class MiraCoreEms : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("TZ", "UTC", 1);
@@ -66,7 +66,7 @@ protected:
     std::vector<std::string> lines;
 };
 
-TEST_F(EmsTest, RegistrationGivesCountersAndDefaultEnables) {
+TEST_F(MiraCoreEms, RegistrationGivesCountersAndDefaultEnables) {
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(handle->desc, &kDesc);
     EXPECT_EQ(handle->conditionCount, 9);
@@ -89,7 +89,7 @@ TEST_F(EmsTest, RegistrationGivesCountersAndDefaultEnables) {
     EXPECT_NE(emsUnregisterComponent(&handle), 0);
 }
 
-TEST_F(EmsTest, IncidentBecomesOneLineWithPlaceholdersFilled) {
+TEST_F(MiraCoreEms, IncidentBecomesOneLineWithPlaceholdersFilled) {
     ASSERT_EQ(emsNotifyIncident("unit", 1, "fn", handle, 0x120000, "2:5", "disabled", 42), 0);
     ASSERT_EQ(raiseFormatted(handle, 0x120002, 7, "tail", "%s=%d%%", "load", 99), 0);
     ASSERT_EQ(lines.size(), 2u);
@@ -98,7 +98,7 @@ TEST_F(EmsTest, IncidentBecomesOneLineWithPlaceholdersFilled) {
     EXPECT_EQ(lines[1], "2026-05-28 20:26:40 INFO TEST.Mixed: [7] load=99% / tail %3% 50%");
 }
 
-TEST_F(EmsTest, NewlinesOfTheTextAreFoldedIntoTheOneLine) {
+TEST_F(MiraCoreEms, NewlinesOfTheTextAreFoldedIntoTheOneLine) {
     mira::setConditionEnabled("TEST", "Quiet", true);
     mira::advanceSeconds(65);
     ASSERT_EQ(raiseFormatted(handle, 0x120001, 0, nullptr, "first\nsecond\n%s\n\n", "third"), 0);
@@ -106,7 +106,7 @@ TEST_F(EmsTest, NewlinesOfTheTextAreFoldedIntoTheOneLine) {
     EXPECT_EQ(lines[0], "2026-05-28 20:27:45 DEBUG TEST.Quiet: first | second | third");
 }
 
-TEST_F(EmsTest, UnknownHandleOrConditionWritesNothing) {
+TEST_F(MiraCoreEms, UnknownHandleOrConditionWritesNothing) {
     emsComponentHandle_t forged = *handle;
     EXPECT_NE(emsNotifyIncident("u", 1, "f", nullptr, 0x120000, "a", "b", 1), 0);
     EXPECT_NE(emsNotifyIncident("u", 1, "f", &forged, 0x120000, "a", "b", 1), 0);
@@ -117,7 +117,7 @@ TEST_F(EmsTest, UnknownHandleOrConditionWritesNothing) {
     EXPECT_TRUE(lines.empty());
 }
 
-TEST_F(EmsTest, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
+TEST_F(MiraCoreEms, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
     EXPECT_EQ(mira::setConditionEnabled("TEST", "*", false), 9);
     for (int i = 0; i < 9; ++i) EXPECT_FALSE(bit(handle, i));
     EXPECT_EQ(mira::setConditionEnabled("TEST", "Ninth", true), 1);
@@ -138,7 +138,7 @@ TEST_F(EmsTest, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
     EXPECT_FALSE(bit(_ems_trace_ComponentHandle, 0));
 }
 
-TEST_F(EmsTest, SystemConditionCarriesItsFiveValuesAndFormat) {
+TEST_F(MiraCoreEms, SystemConditionCarriesItsFiveValuesAndFormat) {
     va_list* none = nullptr;
     ASSERT_EQ(emsNotifyIncident("u", 1, "f", _ems_System_ComponentHandle, 0x7c0000, "ASSERTION FAILURE", "coil",
                                 "coil_state", 120, "S_Init", "sr != NULL", none),
@@ -148,7 +148,7 @@ TEST_F(EmsTest, SystemConditionCarriesItsFiveValuesAndFormat) {
                         "S_Init(): sr != NULL");
 }
 
-TEST_F(EmsTest, AssertCoreAndTrapLinesShareTheSink) {
+TEST_F(MiraCoreEms, AssertCoreAndTrapLinesShareTheSink) {
     miraSetProcessName("coil");
     miraAssertCore(1, "coil_lib", 7, "coilInit", "FALSE");
     uint8_t record[260] = {};
@@ -163,7 +163,7 @@ TEST_F(EmsTest, AssertCoreAndTrapLinesShareTheSink) {
     EXPECT_EQ(lines[2], "2026-05-28 20:26:40 NOTICE snmp.Trap: brambleCoilVlanLoopDetected vlan \"red\"");
 }
 
-TEST_F(EmsTest, FileSinkAppends) {
+TEST_F(MiraCoreEms, FileSinkAppends) {
     std::string path = ::testing::TempDir() + "mira_core_ems_sink.log";
     std::remove(path.c_str());
     ASSERT_TRUE(mira::logToFile(path));

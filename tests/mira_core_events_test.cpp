@@ -37,7 +37,7 @@ int dmHandler(uint32_t event, void* param2) {
     return 0;
 }
 
-class EventsTest : public ::testing::Test {
+class MiraCoreEvents : public ::testing::Test {
 protected:
     void SetUp() override {
         seen.clear();
@@ -47,7 +47,7 @@ protected:
     }
 };
 
-TEST_F(EventsTest, DistributionManagerEventsArriveThroughTheLoop) {
+TEST_F(MiraCoreEvents, DistributionManagerEventsArriveThroughTheLoop) {
     ASSERT_EQ(dmInit(0, dmHandler), 0);
     EXPECT_EQ(dmGetNodeState(), uint32_t(DM_NODE_STATE_PRIMARY));
     mira::setProcessState("vlan", 6);
@@ -79,7 +79,7 @@ int checkpointHandler(void*, uint32_t kind, void* message, uint32_t length) {
     return 0;
 }
 
-TEST_F(EventsTest, CheckpointsInAndOut) {
+TEST_F(MiraCoreEvents, CheckpointsInAndOut) {
     ASSERT_EQ(dmRegisterCheckpointHandler(checkpointHandler), 0);
     checkpointCalls = 0;
     mira::deliverCheckpoint(1, {'a', 0, 'b'});
@@ -103,7 +103,7 @@ void groupCallback(void* context, int code, lmGroupHandle_t group) {
     seen.push_back("group" + std::to_string(group));
 }
 
-TEST_F(EventsTest, LibraryGroupReportsOnceThroughTheLoop) {
+TEST_F(MiraCoreEvents, LibraryGroupReportsOnceThroughTheLoop) {
     groupReports.clear();
     char names[2][LM_NAME_SIZE] = {"cliSubagent", "cmBackend"};
     lmGroupHandle_t g = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
@@ -126,7 +126,7 @@ TEST_F(EventsTest, LibraryGroupReportsOnceThroughTheLoop) {
     EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, again}}));
 }
 
-TEST_F(EventsTest, LibraryGroupFailureCancelAndRefusedWatch) {
+TEST_F(MiraCoreEvents, LibraryGroupFailureCancelAndRefusedWatch) {
     groupReports.clear();
     char names[1][LM_NAME_SIZE] = {"vlanLib"};
     char other[1][LM_NAME_SIZE] = {"dslib"};
@@ -148,7 +148,7 @@ int work(void* a, void* b) {
     return 0;
 }
 
-TEST_F(EventsTest, DispatcherWorkItemsAndTheirRemoval) {
+TEST_F(MiraCoreEvents, DispatcherWorkItemsAndTheirRemoval) {
     workLog.clear();
     dispatchHandle_t once = dispatchExecuteWorkItem(work, (void*)"once", (void*)"!", {1, 500'000}, DISPATCH_ONCE);
     dispatchHandle_t rep = dispatchExecuteWorkItem(work, (void*)"rep", (void*)"", {1, 0}, DISPATCH_REPEAT);
@@ -172,7 +172,7 @@ int fileHandler(int fd, void* context, int, int, int cond) {
     return 0;
 }
 
-TEST_F(EventsTest, DispatcherFileReadableThenHangup) {
+TEST_F(MiraCoreEvents, DispatcherFileReadableThenHangup) {
     fileEvents.clear();
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
@@ -218,7 +218,7 @@ void dsCallback(void* context, dsRegistration_t* info, int status) {
     registeredPort = info ? info->port : 0;
 }
 
-TEST_F(EventsTest, MessageServerThroughDirectoryServiceAndDispatcher) {
+TEST_F(MiraCoreEvents, MessageServerThroughDirectoryServiceAndDispatcher) {
     serverSeen = {};
     ipmlHandle_t client = ipmlInitClient(1, 0, 0);
     ASSERT_NE(client, nullptr);
@@ -270,7 +270,7 @@ TEST_F(EventsTest, MessageServerThroughDirectoryServiceAndDispatcher) {
     EXPECT_NE(dsRegister(client, "late", &self), 0);  // closed connection
 }
 
-TEST_F(EventsTest, SendGoesToTheSinkAndTheLibraryFreesThePacket) {
+TEST_F(MiraCoreEvents, SendGoesToTheSinkAndTheLibraryFreesThePacket) {
     std::vector<std::pair<uint32_t, std::string>> sent;
     mira::setSendSink([&](uint32_t peer, std::span<const uint8_t> b) { sent.emplace_back(peer, std::string(b.begin(), b.end())); });
     bmPacket_t* p = bmAllocPacket(4, 32, 1);
@@ -284,7 +284,7 @@ TEST_F(EventsTest, SendGoesToTheSinkAndTheLibraryFreesThePacket) {
     EXPECT_EQ(sent, (std::vector<std::pair<uint32_t, std::string>>{{9, "abcd"}}));
 }
 
-TEST_F(EventsTest, AutostartBringsUpPeersAndLibrariesInOrder) {
+TEST_F(MiraCoreEvents, AutostartBringsUpPeersAndLibrariesInOrder) {
     ASSERT_EQ(dmInit(0, dmHandler), 0);
     groupReports.clear();
     char group1[3][LM_NAME_SIZE] = {"dslib", "dmlib", "emslib"};

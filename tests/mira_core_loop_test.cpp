@@ -16,7 +16,7 @@ namespace {
 
 constexpr int64_t kStart = mira::kVirtualMonoStartUsec;
 
-class LoopTest : public ::testing::Test {
+class MiraCoreLoop : public ::testing::Test {
 protected:
     void SetUp() override {
         mira::resetPlatform();
@@ -29,7 +29,7 @@ protected:
     std::vector<std::string> log;
 };
 
-TEST_F(LoopTest, PostedTasksRunLaterInPostOrder) {
+TEST_F(MiraCoreLoop, PostedTasksRunLaterInPostOrder) {
     mira::post([this] {
         log.push_back("a");
         mira::post([this] { log.push_back("c"); });  // behind b
@@ -40,7 +40,7 @@ TEST_F(LoopTest, PostedTasksRunLaterInPostOrder) {
     EXPECT_EQ(log, (std::vector<std::string>{"a", "b", "c"}));
 }
 
-TEST_F(LoopTest, WorkItemsRunInDueOrderWithTasksFirstAtEachInstant) {
+TEST_F(MiraCoreLoop, WorkItemsRunInDueOrderWithTasksFirstAtEachInstant) {
     mira::addWorkItem(300, false, note("late"));
     mira::addWorkItem(100, false, [this] {
         note("first")();
@@ -55,7 +55,7 @@ TEST_F(LoopTest, WorkItemsRunInDueOrderWithTasksFirstAtEachInstant) {
     EXPECT_EQ(log.back(), "late@300");
 }
 
-TEST_F(LoopTest, RepeatingItemRunsEachPeriodAndCanRemoveItself) {
+TEST_F(MiraCoreLoop, RepeatingItemRunsEachPeriodAndCanRemoveItself) {
     int runs = 0;
     uint64_t id = 0;
     id = mira::addWorkItem(1'000'000, true, [&] {
@@ -70,14 +70,14 @@ TEST_F(LoopTest, RepeatingItemRunsEachPeriodAndCanRemoveItself) {
     EXPECT_FALSE(mira::removeWorkItem(id));
 }
 
-TEST_F(LoopTest, ItemAddedInsideAnItemCountsFromThatInstant) {
+TEST_F(MiraCoreLoop, ItemAddedInsideAnItemCountsFromThatInstant) {
     mira::addWorkItem(100, false, [this] { mira::addWorkItem(100, false, note("inner")); });
     mira::addWorkItem(150, false, note("outer"));
     mira::advance(1000);
     EXPECT_EQ(log, (std::vector<std::string>{"outer@150", "inner@200"}));
 }
 
-TEST_F(LoopTest, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
+TEST_F(MiraCoreLoop, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     std::vector<int> conds;
@@ -100,7 +100,7 @@ TEST_F(LoopTest, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
     ::close(fds[0]);
 }
 
-TEST_F(LoopTest, HangupWithUnreadDataIsReadableFirst) {
+TEST_F(MiraCoreLoop, HangupWithUnreadDataIsReadableFirst) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ASSERT_EQ(::write(fds[1], "ab", 2), 2);
@@ -118,7 +118,7 @@ TEST_F(LoopTest, HangupWithUnreadDataIsReadableFirst) {
     ::close(fds[0]);
 }
 
-TEST_F(LoopTest, RemovedDescriptorAndItemDoNotRun) {
+TEST_F(MiraCoreLoop, RemovedDescriptorAndItemDoNotRun) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int calls = 0;
@@ -133,7 +133,7 @@ TEST_F(LoopTest, RemovedDescriptorAndItemDoNotRun) {
     ::close(fds[1]);
 }
 
-TEST_F(LoopTest, StoppedLoopRunsNothingUntilReset) {
+TEST_F(MiraCoreLoop, StoppedLoopRunsNothingUntilReset) {
     int runs = 0;
     mira::addWorkItem(10, true, [&] {
         if (++runs == 2) mira::stop();
@@ -149,7 +149,7 @@ TEST_F(LoopTest, StoppedLoopRunsNothingUntilReset) {
     EXPECT_EQ(runs, 3);
 }
 
-TEST_F(LoopTest, PlatformClocksFollowVirtualTime) {
+TEST_F(MiraCoreLoop, PlatformClocksFollowVirtualTime) {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     miraTimeval_t tv{};
@@ -167,7 +167,7 @@ TEST_F(LoopTest, PlatformClocksFollowVirtualTime) {
     EXPECT_STREQ(miraAsctime(now), "Thu May 28 20:26:42 2026\n");
 }
 
-TEST(LoopRealTime, RunReturnsWhenAnItemStopsTheLoop) {
+TEST(MiraCoreLoopRealTime, RunReturnsWhenAnItemStopsTheLoop) {
     mira::resetPlatform();
     mira::useRealTime();
     std::vector<std::string> order;

@@ -57,19 +57,19 @@ int childExitStatus(int signo) {
     return status;
 }
 
-TEST(Shutdown, SigtermEndsTheRealLoopAndTheProgramExitsZero) {
+TEST(MiraCoreShutdown, SigtermEndsTheRealLoopAndTheProgramExitsZero) {
     int status = childExitStatus(SIGTERM);
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(Shutdown, SigintDoesTheSame) {
+TEST(MiraCoreShutdown, SigintDoesTheSame) {
     int status = childExitStatus(SIGINT);
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(Shutdown, RequestedShutdownInVirtualTimeStopsEverythingAfterTheCallback) {
+TEST(MiraCoreShutdown, RequestedShutdownInVirtualTimeStopsEverythingAfterTheCallback) {
     mira::resetPlatform();
     mira::useVirtualTime();
     callbacks = 0;

@@ -20,14 +20,14 @@
 
 namespace {
 
-class TimerTest : public ::testing::Test {
+class MiraCoreTimer : public ::testing::Test {
 protected:
     void SetUp() override {
         mira::resetPlatform();
         ASSERT_EQ(kyTimerInit(&ctx, 0, 0), 0);
     }
     struct Probe {
-        TimerTest* test;
+        MiraCoreTimer* test;
         std::string name;
     };
     kyTimerHandle_t make(const std::string& name, uint32_t seconds, int kind = KY_TIMER_ONESHOT) {
@@ -49,7 +49,7 @@ protected:
     std::function<void(const std::string&)> onFire;
 };
 
-TEST_F(TimerTest, FiresAtDueTickInDueOrderWithTiesInCreationOrder) {
+TEST_F(MiraCoreTimer, FiresAtDueTickInDueOrderWithTiesInCreationOrder) {
     make("c", 3);
     make("a1", 1);
     make("b", 2);
@@ -60,7 +60,7 @@ TEST_F(TimerTest, FiresAtDueTickInDueOrderWithTiesInCreationOrder) {
     EXPECT_EQ(log, (std::vector<std::string>{"a1@1", "a2@1", "b@2", "c@3"}));
 }
 
-TEST_F(TimerTest, TimerCreatedDuringAnExpiryIsDueFromThatTick) {
+TEST_F(MiraCoreTimer, TimerCreatedDuringAnExpiryIsDueFromThatTick) {
     onFire = [this](const std::string& name) {
         if (name == "first") {
             make("next", 1);
@@ -76,7 +76,7 @@ TEST_F(TimerTest, TimerCreatedDuringAnExpiryIsDueFromThatTick) {
     EXPECT_EQ(log, (std::vector<std::string>{"first@2", "next@3", "zero@3", "later@4"}));
 }
 
-TEST_F(TimerTest, DeletionsFromInsideAnExpiry) {
+TEST_F(MiraCoreTimer, DeletionsFromInsideAnExpiry) {
     kyTimerHandle_t self = make("self", 1, KY_TIMER_PERIODIC);
     kyTimerHandle_t victim = 0;
     make("killer", 1);
@@ -93,7 +93,7 @@ TEST_F(TimerTest, DeletionsFromInsideAnExpiry) {
     EXPECT_EQ(log, (std::vector<std::string>{"self@1", "killer@1"}));
 }
 
-TEST_F(TimerTest, OneShotDeletingItselfAndPeriodicRearm) {
+TEST_F(MiraCoreTimer, OneShotDeletingItselfAndPeriodicRearm) {
     kyTimerHandle_t once = make("once", 2);
     onFire = [&](const std::string& name) {
         if (name == "once") {
@@ -105,7 +105,7 @@ TEST_F(TimerTest, OneShotDeletingItselfAndPeriodicRearm) {
     EXPECT_EQ(log, (std::vector<std::string>{"once@2", "every3@3", "every3@6", "every3@9"}));
 }
 
-TEST_F(TimerTest, StaleHandleNeverReachesTheTimerThatReusedItsSlot) {
+TEST_F(MiraCoreTimer, StaleHandleNeverReachesTheTimerThatReusedItsSlot) {
     kyTimerHandle_t old = make("old", 1);
     ASSERT_NE(old, 0u);
     ASSERT_EQ(kyTimerDelete(old, &ctx), 0);
@@ -118,7 +118,7 @@ TEST_F(TimerTest, StaleHandleNeverReachesTheTimerThatReusedItsSlot) {
     EXPECT_EQ(log, (std::vector<std::string>{"fresh@1"}));
 }
 
-TEST_F(TimerTest, RefusesBadArgumentsAndUninitialisedContext) {
+TEST_F(MiraCoreTimer, RefusesBadArgumentsAndUninitialisedContext) {
     EXPECT_EQ(kyTimerCreate(nullptr, nullptr, 1, KY_TIMER_ONESHOT, &ctx), 0u);
     EXPECT_EQ(kyTimerCreate(&fired, nullptr, 1, 3, &ctx), 0u);
     kyTimerCtx_t other{};
@@ -135,7 +135,7 @@ TEST_F(TimerTest, RefusesBadArgumentsAndUninitialisedContext) {
 // The daemon's arrangement: a repeating one-second work item runs the tick.
 int tickWorkItem(void* ctx, void*) { return kyProcTimer(static_cast<kyTimerCtx_t*>(ctx)); }
 
-TEST_F(TimerTest, OneSecondResolutionThroughTheDispatcher) {
+TEST_F(MiraCoreTimer, OneSecondResolutionThroughTheDispatcher) {
     mira::useVirtualTime();
     ASSERT_NE(dispatchExecuteWorkItem(&tickWorkItem, &ctx, nullptr, {1, 0}, DISPATCH_REPEAT), 0u);
     mira::advance(300'000);
@@ -215,7 +215,7 @@ struct ScaleWorld {
 };
 ScaleWorld* ScaleWorld::current = nullptr;
 
-TEST(TimerScale, FiftyThousandTimersFireExactlyAsModelled) {
+TEST(MiraCoreTimerScale, FiftyThousandTimersFireExactlyAsModelled) {
     mira::resetPlatform();
     ScaleWorld w;
     ScaleWorld::current = &w;

@@ -39,7 +39,7 @@ std::vector<int> walk(void** root) {
     return keys;
 }
 
-TEST(P2Btree, RandomInsertsAndDeletesMatchAnOrderedSet) {
+TEST(MiraCoreTree, RandomInsertsAndDeletesMatchAnOrderedSet) {
     constexpr int kKeys = 2000;
     std::vector<Record> records(kKeys);
     for (int k = 0; k < kKeys; ++k) records[k].key = k;
@@ -88,7 +88,7 @@ TEST(P2Btree, RandomInsertsAndDeletesMatchAnOrderedSet) {
     EXPECT_EQ(p2BtreeFirst(&root), nullptr);
 }
 
-TEST(P2Btree, AscendingInsertsStayLogarithmicAndDeleteOfAnAbsentNodeIsRefused) {
+TEST(MiraCoreTree, AscendingInsertsStayLogarithmicAndDeleteOfAnAbsentNodeIsRefused) {
     std::vector<Record> records(1 << 12);
     void* root = nullptr;
     for (size_t i = 0; i < records.size(); ++i) {
