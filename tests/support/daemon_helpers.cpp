@@ -5,6 +5,7 @@
 #include "clients/coil_service.h"
 #include "engine/coil_bytes.h"
 #include "mira/switch.h"
+#include "nup.h"
 
 namespace coiltest {
 
@@ -33,6 +34,20 @@ coilServiceNode* startDaemonService(const char* clientId, uint32_t vlanIfInstanc
     sr->target.numPorts = uint32_t(ports.size());
     sr->curState(sr, EV_CLIENT_START_POLL);
     return sr;
+}
+
+std::vector<uint8_t> returningPdu(const coilServiceNode* sr, uint32_t egress) {
+    coilPduBuf_t pdu;
+    coilBuildPdu(&sr->target, sr->serviceId, &pdu);
+    const uint16_t built = coilGetBe16(pdu.frame + 30);
+    coilPutBe32(pdu.frame + 54, egress);
+    coilPutBe16(pdu.frame + 30, nupChecksumIncremental(built, 0, egress));
+    return std::vector<uint8_t>(pdu.frame, pdu.frame + pdu.length);
+}
+
+void arrive(uint32_t port, const std::vector<uint8_t>& frame) {
+    mira::injectFrame(port, frame.data(), frame.size());
+    mira::drain();
 }
 
 std::vector<uint32_t> egressPorts(const std::vector<Frame>& frames) {

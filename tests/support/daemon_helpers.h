@@ -20,6 +20,12 @@ coilServiceNode* startDaemonService(const char* clientId, uint32_t vlanIfInstanc
                                     std::initializer_list<uint32_t> ports = {}, uint32_t pollType = COIL_POLL_PERIODIC,
                                     uint32_t count = 0);
 
+// The service's PDU as a copy sent out of `egress` would come back.
+std::vector<uint8_t> returningPdu(const coilServiceNode* sr, uint32_t egress);
+// Hands the frame to the switch as arriving on `port` now; the daemon reads
+// it at the next loop turn (drained before returning).
+void arrive(uint32_t port, const std::vector<uint8_t>& frame);
+
 // Egress port words of the PDUs in the frames, in order.
 std::vector<uint32_t> egressPorts(const std::vector<Frame>& frames);
 
