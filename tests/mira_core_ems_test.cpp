@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -138,16 +137,6 @@ TEST_F(MiraCoreEms, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
     EXPECT_FALSE(bit(_ems_trace_ComponentHandle, 0));
 }
 
-TEST_F(MiraCoreEms, SystemConditionCarriesItsFiveValuesAndFormat) {
-    va_list* none = nullptr;
-    ASSERT_EQ(emsNotifyIncident("u", 1, "f", _ems_System_ComponentHandle, 0x7c0000, "ASSERTION FAILURE", "coil",
-                                "coil_state", 120, "S_Init", "sr != NULL", none),
-              0);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "2026-05-28 20:26:40 CRITICAL System.SystemLog: ASSERTION FAILURE: coil coil_state:120 "
-                        "S_Init(): sr != NULL");
-}
-
 TEST_F(MiraCoreEms, AssertCoreAndTrapLinesShareTheSink) {
     miraSetProcessName("coil");
     miraAssertCore(1, "coil_lib", 7, "coilInit", "FALSE");
@@ -161,21 +150,6 @@ TEST_F(MiraCoreEms, AssertCoreAndTrapLinesShareTheSink) {
     EXPECT_EQ(lines[0], "2026-05-28 20:26:40 CRITICAL mira.AssertCore: coil: coil_lib:7 coilInit(): FALSE (core requested)");
     EXPECT_EQ(lines[1], "2026-05-28 20:26:40 NOTICE snmp.Trap: brambleCoilVlanLoopDetected vlan \"blue\" length 4");
     EXPECT_EQ(lines[2], "2026-05-28 20:26:40 NOTICE snmp.Trap: brambleCoilVlanLoopDetected vlan \"red\"");
-}
-
-TEST_F(MiraCoreEms, FileSinkAppends) {
-    std::string path = ::testing::TempDir() + "mira_core_ems_sink.log";
-    std::remove(path.c_str());
-    ASSERT_TRUE(mira::logToFile(path));
-    mira::logLine("INFO", "a.b", "one");
-    ASSERT_TRUE(mira::logToFile(path));
-    mira::logLine("INFO", "a.b", "two");
-    mira::logDiscard();
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "2026-05-28 20:26:40 INFO a.b: one\n2026-05-28 20:26:40 INFO a.b: two\n");
-    EXPECT_FALSE(mira::logToFile("/nonexistent-dir/x.log"));
-    std::remove(path.c_str());
 }
 
 }  // namespace

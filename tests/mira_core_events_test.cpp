@@ -270,20 +270,6 @@ TEST_F(MiraCoreEvents, MessageServerThroughDirectoryServiceAndDispatcher) {
     EXPECT_NE(dsRegister(client, "late", &self), 0);  // closed connection
 }
 
-TEST_F(MiraCoreEvents, SendGoesToTheSinkAndTheLibraryFreesThePacket) {
-    std::vector<std::pair<uint32_t, std::string>> sent;
-    mira::setSendSink([&](uint32_t peer, std::span<const uint8_t> b) { sent.emplace_back(peer, std::string(b.begin(), b.end())); });
-    bmPacket_t* p = bmAllocPacket(4, 32, 1);
-    ASSERT_NE(p, nullptr);
-    std::memcpy(p->data, "abcd", 4);
-    p->length = 4;
-    EXPECT_EQ(ipmlSend(9, p, 0), 0);  // p belongs to the library now (ASan checks the free)
-    bmPacket_t* q = bmAllocPacket(2, 32, 1);
-    EXPECT_LT(ipmlSend(0, q, 0), 0);  // refused: still ours
-    bmFree(q);
-    EXPECT_EQ(sent, (std::vector<std::pair<uint32_t, std::string>>{{9, "abcd"}}));
-}
-
 TEST_F(MiraCoreEvents, AutostartBringsUpPeersAndLibrariesInOrder) {
     ASSERT_EQ(dmInit(0, dmHandler), 0);
     groupReports.clear();
