@@ -252,7 +252,7 @@ void advance(int64_t usec) {
         drain();
         if (!runOneItem(target, true)) break;
     }
-    l.virtualMono = target;
+    l.virtualMono = std::max(l.virtualMono, target);  // a nested advance may have gone further
     drain();
 }
 

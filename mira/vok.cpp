@@ -40,9 +40,11 @@ void onSignal(int cond) {
     shutDown(si.ssi_signo);
 }
 
+// Blocks the two signals and watches them through a signalfd; registering
+// again (for example after the loop was reset) only watches it anew.
 bool watchSignals() {
     Vok& v = vok();
-    if (v.signalFd >= 0) return true;
+    if (v.signalFd >= 0) return mira::addFd(v.signalFd, onSignal);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
