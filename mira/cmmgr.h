@@ -1,7 +1,10 @@
 // The configuration manager behind the backend library: it turns one
 // operator request (method, object, attribute texts, flags) into object and
 // attribute nodes through the application's name table, runs the
-// application's operations on them, and collects the answer.
+// application's operations on them, and collects the answer. It also walks
+// an object (repeated next requests) and prepares requests ahead of running
+// them, so that a whole saved configuration is checked before any of it is
+// applied.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -21,12 +24,51 @@ struct CmResult {
     int rc = 0;          // what cmBackendAction returned; -1 when the request was not run
     int32_t result = 0;  // the request's result word
     std::string message; // the message buffer (or the manager's own error)
-    std::string output;  // the XML of the reply (gets)
+    std::string output;  // the XML of the reply (gets; a walk: every step's, in order)
+    int records = 0;     // records a walk produced
 };
+
+// A request whose object node is built and filled but not yet run. Owns the
+// node and its records.
+class CmPrepared {
+public:
+    CmPrepared() = default;
+    ~CmPrepared();
+    CmPrepared(CmPrepared&& other) noexcept;
+    CmPrepared& operator=(CmPrepared&& other) noexcept;
+    CmPrepared(const CmPrepared&) = delete;
+    CmPrepared& operator=(const CmPrepared&) = delete;
+
+    bool empty() const { return node_ == nullptr; }
+    cmObject_t* node() { return node_; }
+
+private:
+    friend bool cmPrepare(std::string_view, std::string_view, const std::vector<CmAttr>&, CmPrepared*,
+                          std::string*);
+    cmObject_t* node_ = nullptr;
+};
+
+// Looks the names up and fills the object's record from the attribute
+// texts. False, with the reason in *error, on an unknown method, object or
+// attribute, or a value the object refuses.
+bool cmPrepare(std::string_view method, std::string_view object, const std::vector<CmAttr>& attrs,
+               CmPrepared* out, std::string* error);
+// Runs a prepared request once with the given flags.
+CmResult cmExecute(CmPrepared& request, uint32_t flags);
 
 // Runs one get or set request.
 CmResult cmRun(std::string_view method, std::string_view object, const std::vector<CmAttr>& attrs,
                uint32_t flags = 0);
+
+// Walks an object: get requests with the walk and next flags, each keyed by
+// the record the step before returned (the one the walk slot holds), from
+// the key given in start (none: from the first entry). Ends when a step
+// returns no record, or after a step whose result is not 2 (an object of
+// one record, such as coilGlobalCfg, takes one step). The count of entries
+// asked for per step is the low 16 bits of flags, 1 when they are 0.
+// *steps, when given, receives each step's XML.
+CmResult cmWalk(std::string_view object, const std::vector<CmAttr>& start, uint32_t flags = 0,
+                std::vector<std::string>* steps = nullptr);
 
 // The application's name tables (from cmBackendApplicationInit); null
 // entries until the application answered.

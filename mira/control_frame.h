@@ -1,0 +1,59 @@
+// Framing of the control socket's stream: every request and every reply is
+// one frame, an 8-byte header (type, payload length; both 32-bit
+// big-endian) followed by the payload. The length is checked against a
+// maximum before any room is made for the payload.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mira::control {
+
+inline constexpr size_t kHeaderSize = 8;
+// Largest request payload coild accepts, and largest reply coilctl accepts.
+inline constexpr uint32_t kMaxRequestPayload = 64 * 1024;
+inline constexpr uint32_t kMaxReplyPayload = 8 * 1024 * 1024;
+
+// Frame types.
+enum : uint32_t {
+    kTypeCm = 1,     // a configuration manager request (get, set, walk)
+    kTypeSave = 2,   // save the configuration to the run directory
+    kTypeLab = 3,    // change or show the simulated switch
+    kTypeReply = 0x100,
+};
+
+struct Frame {
+    uint32_t type = 0;
+    std::string payload;
+};
+
+std::string encodeFrame(uint32_t type, std::string_view payload);
+
+// Cuts a byte stream into frames.
+class FrameReader {
+public:
+    explicit FrameReader(uint32_t maxPayload) : max_(maxPayload) {}
+
+    enum class Status { NeedMore, Ready, TooLarge };
+
+    void feed(const void* data, size_t n);
+    // Ready: *out holds the next whole frame, taken out of the stream.
+    // TooLarge: the next header announces more than the maximum; the reader
+    // stays in that state (the stream cannot be resynchronised).
+    Status next(Frame* out);
+
+    size_t buffered() const { return buf_.size(); }
+    // Bytes the frame being read still needs (0 when no frame is started).
+    size_t missing() const;
+    // The announced length of the oversized frame, after TooLarge.
+    uint32_t refusedLength() const { return refused_; }
+
+private:
+    uint32_t max_;
+    uint32_t refused_ = 0;
+    bool tooLarge_ = false;
+    std::string buf_;
+};
+
+}  // namespace mira::control

@@ -1,0 +1,278 @@
+// The lab commands' token table and what each one does.
+#include "mira/control_lab.h"
+
+#include <cstdlib>
+#include <functional>
+
+#include "mira/control_xml.h"
+#include "mira/pcap.h"
+#include "mira/platform.h"
+#include "mira/switch.h"
+#include "mira/switch_model.h"
+
+namespace mira::control {
+
+namespace {
+
+using Args = std::vector<std::string>;
+using Handler = std::function<LabResult(const Args&)>;
+
+struct LabCommand {
+    std::vector<std::string> words;  // the command's own words
+    const char* args;                // usage of its arguments
+    size_t minArgs, maxArgs;         // maxArgs 0 with minArgs 0: none; SIZE_MAX: any number
+    Handler run;
+};
+
+constexpr size_t kAny = size_t(-1);
+
+LabResult done(std::string text) { return {true, "", std::move(text), ""}; }
+LabResult refused(std::string why) { return {false, std::move(why), "", ""}; }
+
+// "slot:port", or the port number alone on a switch with one slot.
+bool parsePort(const std::string& text, uint32_t* word, std::string* error) {
+    if (parsePortText(text, word)) return true;
+    const ChassisInfo chassis = chassisInfo();
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    if (chassis.slotCount == 1 && !text.empty() && *end == '\0' && n > 0 && n <= 0xffff) {
+        *word = portWord(chassis.slotFirst, uint32_t(n));
+        return true;
+    }
+    *error = "\"" + text + "\" is not a port (slot:port)";
+    return false;
+}
+
+LabResult withPorts(const Args& texts, const std::function<bool(const std::vector<uint32_t>&, std::string*)>& fn,
+                    const std::string& did) {
+    std::vector<uint32_t> ports;
+    std::string error;
+    for (const std::string& t : texts) {
+        uint32_t word = 0;
+        if (!parsePort(t, &word, &error)) return refused(error);
+        ports.push_back(word);
+    }
+    if (!fn(ports, &error)) return refused(error);
+    return done(did);
+}
+
+std::string joined(const Args& args, size_t from = 0) {
+    std::string out;
+    for (size_t i = from; i < args.size(); i++) out += (out.empty() ? "" : " ") + args[i];
+    return out;
+}
+
+LabResult capture(const Args& a) {
+    std::vector<uint32_t> ports;
+    std::string error;
+    for (size_t i = 1; i < a.size(); i++) {
+        uint32_t word = 0;
+        if (!parsePort(a[i], &word, &error)) return refused(error);
+        ports.push_back(word);
+    }
+    if (!startCapture(a[0], ports, &error)) return refused(error);
+    return done("capturing " + (ports.empty() ? std::string("every port") : joined(a, 1)) + " to " + a[0]);
+}
+
+LabResult role(const Args& a) {
+    static const struct {
+        const char* name;
+        uint32_t state;
+    } roles[] = {{"primary", 6}, {"backup", 5}, {"standby", 4}};
+    for (const auto& r : roles) {
+        if (a[0] == r.name) {
+            setNodeRole(r.state);
+            return done("node role set to " + a[0]);
+        }
+    }
+    return refused("role must be primary, backup or standby");
+}
+
+LabResult checkpointing(const Args& a) {
+    if (a[0] != "on" && a[0] != "off") return refused("checkpointing must be on or off");
+    setCheckpointing(a[0] == "on");
+    return done("checkpointing " + a[0]);
+}
+
+LabResult ports(const Args&) {
+    sw::Model& m = sw::model();
+    std::string xml;
+    for (const auto& p : m.ports) {
+        XmlRecord r;
+        r.object = "labPort";
+        r.attrs.emplace_back("port", portText(p->word));
+        r.attrs.emplace_back("admin", p->enabled ? "enabled" : "disabled");
+        r.attrs.emplace_back("link", sw::linkUp(p.get()) ? "up" : "down");
+        std::string wire;
+        if (p->cablePeer) wire = "cable " + portText(p->cablePeer->word);
+        if (p->hub) wire = "hub " + p->hub->name;
+        r.attrs.emplace_back("wire", wire);
+        r.attrs.emplace_back("trunk", p->lif && p->lif->trunk ? portText(p->lif->word) : "");
+        std::string vlans;
+        if (p->lif) {
+            for (const auto& [instance, member] : p->lif->vlans) {
+                if (!vlans.empty()) vlans += ",";
+                vlans += member->vlan ? member->vlan->rec.name : std::to_string(instance);
+                if (!member->forwarding) vlans += "(blocked)";
+            }
+        }
+        r.attrs.emplace_back("vlans", vlans);
+        xml += formatXmlRecord(r);
+    }
+    LabResult out = done(std::to_string(m.ports.size()) + " ports");
+    out.xml = std::move(xml);
+    return out;
+}
+
+uint16_t parseTag(const std::string& text, bool* ok) {
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    *ok = !text.empty() && *end == '\0' && n >= 1 && n <= 4094;
+    return uint16_t(n);
+}
+
+const std::vector<LabCommand>& table() {
+    static const std::vector<LabCommand> commands = {
+        {{"cable"}, "A B", 2, 2,
+         [](const Args& a) {
+             return withPorts(a, [](auto& p, std::string* e) { return cablePorts(p[0], p[1], e); },
+                              "cabled " + a[0] + " and " + a[1]);
+         }},
+        {{"uncable"}, "PORT", 1, 1,
+         [](const Args& a) {
+             return withPorts(a, [](auto& p, std::string* e) { return uncablePort(p[0], e); }, "uncabled " + a[0]);
+         }},
+        {{"hub"}, "NAME PORT...", 2, kAny,
+         [](const Args& a) {
+             const std::string hub = a[0];
+             return withPorts(
+                 Args(a.begin() + 1, a.end()),
+                 [hub](auto& p, std::string* e) {
+                     for (uint32_t w : p)
+                         if (!joinHub(hub, w, e)) return false;
+                     return true;
+                 },
+                 "hub " + hub + " joined by " + joined(a, 1));
+         }},
+        {{"unhub"}, "PORT...", 1, kAny,
+         [](const Args& a) {
+             return withPorts(
+                 a,
+                 [](auto& p, std::string* e) {
+                     for (uint32_t w : p)
+                         if (!leaveHub(w, e)) return false;
+                     return true;
+                 },
+                 "left the hub: " + joined(a));
+         }},
+        {{"port", "enable"}, "PORT", 1, 1,
+         [](const Args& a) {
+             return withPorts(a, [](auto& p, std::string* e) { return setPortEnabled(p[0], true, e); },
+                              "port " + a[0] + " enabled");
+         }},
+        {{"port", "disable"}, "PORT", 1, 1,
+         [](const Args& a) {
+             return withPorts(a, [](auto& p, std::string* e) { return setPortEnabled(p[0], false, e); },
+                              "port " + a[0] + " disabled");
+         }},
+        {{"block"}, "VLAN PORT", 2, 2,
+         [](const Args& a) {
+             const std::string vlan = a[0];
+             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], true, e); },
+                              "port " + a[1] + " blocked in " + vlan);
+         }},
+        {{"unblock"}, "VLAN PORT", 2, 2,
+         [](const Args& a) {
+             const std::string vlan = a[0];
+             return withPorts(Args{a[1]},
+                              [vlan](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], false, e); },
+                              "port " + a[1] + " forwarding in " + vlan);
+         }},
+        {{"vlan", "add-port"}, "VLAN PORT", 2, 2,
+         [](const Args& a) {
+             const std::string vlan = a[0];
+             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return addVlanPort(vlan, p[0], e); },
+                              "port " + a[1] + " added to " + vlan);
+         }},
+        {{"vlan", "remove-port"}, "VLAN PORT", 2, 2,
+         [](const Args& a) {
+             const std::string vlan = a[0];
+             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return removeVlanPort(vlan, p[0], e); },
+                              "port " + a[1] + " removed from " + vlan);
+         }},
+        {{"vlan", "rename"}, "VLAN NEW", 2, 2,
+         [](const Args& a) {
+             std::string e;
+             return renameVlan(a[0], a[1], &e) ? done("VLAN " + a[0] + " renamed " + a[1]) : refused(e);
+         }},
+        {{"vlan", "retag"}, "VLAN TAG", 2, 2,
+         [](const Args& a) {
+             bool ok = false;
+             const uint16_t tag = parseTag(a[1], &ok);
+             if (!ok) return refused("\"" + a[1] + "\" is not a VLAN tag (1..4094)");
+             std::string e;
+             return retagVlan(a[0], tag, &e) ? done("VLAN " + a[0] + " retagged " + a[1]) : refused(e);
+         }},
+        {{"vlan", "delete"}, "VLAN", 1, 1,
+         [](const Args& a) {
+             std::string e;
+             return deleteVlan(a[0], &e) ? done("VLAN " + a[0] + " deleted") : refused(e);
+         }},
+        {{"capture", "stop"}, "", 0, 0,
+         [](const Args&) {
+             const bool was = captureRunning();
+             stopCapture();
+             return done(was ? "capture stopped" : "no capture was running");
+         }},
+        {{"capture"}, "FILE [PORT...]", 1, kAny, capture},
+        {{"ports"}, "", 0, 0, ports},
+        {{"role"}, "primary|backup|standby", 1, 1, role},
+        {{"checkpointing"}, "on|off", 1, 1, checkpointing},
+    };
+    return commands;
+}
+
+// The command whose words the given words start with (the longest such).
+const LabCommand* match(const std::vector<std::string>& words, std::string* error) {
+    const LabCommand* best = nullptr;
+    for (const LabCommand& c : table()) {
+        if (c.words.size() > words.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < c.words.size(); i++) same = same && c.words[i] == words[i];
+        if (same && (best == nullptr || c.words.size() > best->words.size())) best = &c;
+    }
+    if (best == nullptr) {
+        *error = words.empty() ? "lab command missing" : "unknown lab command \"" + joined(words) + "\"";
+        return nullptr;
+    }
+    const size_t n = words.size() - best->words.size();
+    if (n < best->minArgs || n > best->maxArgs) {
+        *error = "usage: lab " + joined(best->words) + (*best->args ? std::string(" ") + best->args : "");
+        return nullptr;
+    }
+    return best;
+}
+
+}  // namespace
+
+std::string checkLabCommand(const std::vector<std::string>& words) {
+    std::string error;
+    match(words, &error);
+    return error;
+}
+
+LabResult runLabCommand(const std::vector<std::string>& words) {
+    std::string error;
+    const LabCommand* command = match(words, &error);
+    if (command == nullptr) return refused(error);
+    return command->run(Args(words.begin() + long(command->words.size()), words.end()));
+}
+
+std::string labUsage() {
+    std::string out;
+    for (const LabCommand& c : table())
+        out += "lab " + joined(c.words) + (*c.args ? std::string(" ") + c.args : "") + "\n";
+    return out;
+}
+
+}  // namespace mira::control

@@ -1,0 +1,17 @@
+// Escaping of values inside one-line text records (the control protocol's
+// fields and the saved configuration's attributes): a value never holds a
+// line break, and in the saved file never a blank either.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace mira::control {
+
+// Writes '%', control characters and DEL as %XX (two upper-case hex
+// digits); with escapeBlank also ' ' and '='.
+std::string escapeValue(std::string_view value, bool escapeBlank = false);
+// Reverses escapeValue; false on a '%' not followed by two hex digits, or on
+// an escape that would give NUL.
+bool unescapeValue(std::string_view text, std::string* out);
+
+}  // namespace mira::control
