@@ -1,7 +1,9 @@
 // coild: the loop-detection daemon on the stand-in switch platform.
 // Loads a chassis (the built-in example, or a topology file), points the
-// event log at its sink, starts the rest of the simulated switch, and runs
-// the daemon's main until SIGTERM.
+// event log at its sink, opens the control socket in the run directory,
+// starts the rest of the simulated switch, replays the saved configuration
+// once the daemon's backend client is up, and runs the daemon's main until
+// SIGTERM.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +14,11 @@
 #include <string>
 
 #include "frame/coil_main.h"
+#include "mira/control_client.h"
+#include "mira/control_server.h"
 #include "mira/pcap.h"
 #include "mira/platform.h"
+#include "mira/saved_config.h"
 #include "mira/switch.h"
 #include "mira/topology.h"
 
@@ -28,15 +33,16 @@ constexpr const char* kUsage =
     "Runs the loop-detection daemon on the simulated switch.\n"
     "\n"
     "  --topology FILE   the chassis to simulate (default: the built-in example chassis)\n"
-    "  --run-dir DIR     directory of the daemon's sockets and saved state\n"
-    "                    (default: $XDG_RUNTIME_DIR/coil, else /tmp/coil-UID); created 0700\n"
+    "  --run-dir DIR     directory of the control socket (coild.sock) and the saved\n"
+    "                    configuration (coil.conf); default $XDG_RUNTIME_DIR/coil,\n"
+    "                    else /tmp/coil-UID; created 0700\n"
     "  --log FILE        append the event log to FILE (default: standard error)\n"
     "  --capture FILE    write every frame entering or leaving a port to FILE (pcap)\n"
     "  --trace           turn on the trace component (every trace message of the daemon)\n"
     "  --debug           turn on the DebugSummary condition (checkpoint and port-control detail)\n"
     "  --help            show this text\n"
     "\n"
-    "coild stops cleanly, with status 0, on SIGTERM or SIGINT.\n";
+    "coild stops cleanly, with status 0, on SIGTERM or SIGINT. Talk to it with coilctl.\n";
 
 struct Options {
     std::string topology, runDir, log, capture;
@@ -80,12 +86,6 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-std::string defaultRunDir() {
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
-        return std::string(xdg) + "/coil";
-    return "/tmp/coil-" + std::to_string(getuid());
-}
-
 // The run directory is private to the daemon's user.
 bool makeRunDir(const std::string& dir) {
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -103,7 +103,7 @@ bool makeRunDir(const std::string& dir) {
 
 int main(int argc, char** argv) {
     Options o = parse(argc, argv);
-    if (o.runDir.empty()) o.runDir = defaultRunDir();
+    if (o.runDir.empty()) o.runDir = mira::control::defaultRunDir();
     if (!makeRunDir(o.runDir)) return 1;
 
     if (!o.log.empty() && !mira::logToFile(o.log)) {
@@ -127,8 +127,15 @@ int main(int argc, char** argv) {
     if (o.trace) mira::setConditionEnabled("trace", "*", true);
     if (o.debug) mira::setConditionEnabled("COIL", "DebugSummary", true);
 
+    if (!mira::control::startControlServer(o.runDir, &error)) {
+        std::fprintf(stderr, "coild: %s\n", error.c_str());
+        return 1;
+    }
+    mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir));
+
     mira::startAutostart();
     const int rc = coil_main();
+    mira::control::stopControlServer();
     std::fflush(stdout);
     return rc;
 }

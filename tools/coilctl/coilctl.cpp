@@ -1,0 +1,162 @@
+// coilctl: configures and inspects coild, and changes its simulated switch,
+// over the control socket in coild's run directory.
+#include "coilctl.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "mira/control_client.h"
+#include "mira/control_lab.h"
+#include "mira/control_server.h"
+
+namespace {
+
+using namespace coilctl;
+
+constexpr const char* kGlobalUsage =
+    "usage: coilctl [--run-dir DIR] [--xml|--json] COMMAND [ARGS...]\n"
+    "\n"
+    "Talks to coild over <run-dir>/coild.sock (default run directory:\n"
+    "$XDG_RUNTIME_DIR/coil, else /tmp/coil-UID). Options:\n"
+    "  --run-dir DIR   coild's run directory\n"
+    "  --xml           show the daemon's XML as it stands\n"
+    "  --json          show the reply as JSON (for scripts)\n"
+    "  --help          this text; COMMAND --help for one command\n"
+    "\n"
+    "Exit status: 0 done, 1 refused by coild (its message on standard error),\n"
+    "2 usage error, 3 coild unreachable.\n"
+    "\n"
+    "Commands:\n";
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+std::string usageLine(const Command& c) {
+    return "coilctl " + joined(c.words) + (*c.usage ? std::string(" ") + c.usage : "");
+}
+
+void printCommandList(const std::vector<const Command*>& list, FILE* out) {
+    size_t w = 0;
+    for (const Command* c : list) w = std::max(w, joined(c->words).size());
+    for (const Command* c : list) std::fprintf(out, "  %-*s  %s\n", int(w), joined(c->words).c_str(), c->summary);
+}
+
+void printHelp(const Command& c) {
+    std::printf("usage: %s\n\n%s.\n", usageLine(c).c_str(), c.summary);
+    if (*c.help) std::printf("\n%s\n", c.help);
+    if (c.words[0] == "lab") {
+        std::printf("\nLab commands (PORT is slot:port; a trunk's own slot:port names all its members):\n");
+        std::fputs(mira::control::labUsage().c_str(), stdout);
+    }
+}
+
+// The command whose words the arguments start with (the longest such).
+const Command* find(const Args& args, size_t* used) {
+    const Command* best = nullptr;
+    for (const Command& c : commands()) {
+        if (c.words.size() > args.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < c.words.size(); i++) same = same && args[i] == c.words[i];
+        if (same && (!best || c.words.size() > best->words.size())) best = &c;
+    }
+    if (best) *used = best->words.size();
+    return best;
+}
+
+// `COMMAND... --help`: the command's help, or the list of commands that
+// start with the words given.
+int help(const Args& words) {
+    std::vector<const Command*> matching;
+    for (const Command& c : commands()) {
+        bool prefix = words.size() <= c.words.size();
+        for (size_t i = 0; prefix && i < words.size(); i++) prefix = words[i] == c.words[i];
+        if (prefix) matching.push_back(&c);
+    }
+    size_t used = 0;
+    const Command* exact = find(words, &used);
+    if (exact && (used == words.size() || exact->words[0] == "lab")) {
+        printHelp(*exact);
+        if (matching.size() > 1) {
+            std::printf("\nRelated commands:\n");
+            std::vector<const Command*> others;
+            for (const Command* c : matching)
+                if (c != exact) others.push_back(c);
+            printCommandList(others, stdout);
+        }
+        return kExitOk;
+    }
+    if (matching.empty()) {
+        std::fprintf(stderr, "coilctl: unknown command \"%s\"\n", joined(words).c_str());
+        return kExitUsage;
+    }
+    printCommandList(matching, stdout);
+    return kExitOk;
+}
+
+int usageError(const std::string& what, const Command* c) {
+    std::fprintf(stderr, "coilctl: %s\n", what.c_str());
+    if (c) std::fprintf(stderr, "usage: %s\n", usageLine(*c).c_str());
+    else std::fprintf(stderr, "run coilctl --help for the commands\n");
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string runDir;
+    Format format = Format::Table;
+    Args args;
+    bool wantHelp = false;
+    int i = 1;
+    for (; i < argc; i++) {
+        const std::string a = argv[i];
+        if (a == "--run-dir") {
+            if (i + 1 >= argc) return usageError("--run-dir needs a directory", nullptr);
+            runDir = argv[++i];
+        } else if (a == "--xml") {
+            format = Format::Xml;
+        } else if (a == "--json") {
+            format = Format::Json;
+        } else if (a == "--help" || a == "-h") {
+            wantHelp = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
+            return usageError("unknown option " + a, nullptr);
+        } else {
+            break;
+        }
+    }
+    for (; i < argc; i++) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") wantHelp = true;
+        else args.push_back(a);
+    }
+    if (args.empty()) {
+        if (!wantHelp) return usageError("command missing", nullptr);
+        std::fputs(kGlobalUsage, stdout);
+        std::vector<const Command*> all;
+        for (const Command& c : commands()) all.push_back(&c);
+        printCommandList(all, stdout);
+        return kExitOk;
+    }
+    if (wantHelp) return help(args);
+
+    size_t used = 0;
+    const Command* command = find(args, &used);
+    if (command == nullptr) return usageError("unknown command \"" + joined(args) + "\"", nullptr);
+    Plan plan;
+    std::string error;
+    if (!command->build(Args(args.begin() + long(used), args.end()), &plan, &error)) return usageError(error, command);
+
+    if (runDir.empty()) runDir = mira::control::defaultRunDir();
+    mira::control::Message reply;
+    if (!mira::control::controlCall(mira::control::controlSocketPath(runDir), plan.type, plan.request, &reply,
+                                    &error)) {
+        std::fprintf(stderr, "coilctl: %s\n", error.c_str());
+        return kExitUnreachable;
+    }
+    return render(plan, reply, format);
+}
