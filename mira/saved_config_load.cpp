@@ -101,9 +101,9 @@ void loadConfigWhenReady(const std::string& path) {
         removeWorkItem(*id);
         ReplayOutcome outcome = replaySavedConfig(path);
         if (outcome.refused) {
-            std::fprintf(stderr, "coild: saved configuration refused: %s; starting without it\n",
+            std::fprintf(stderr, "coild: saved configuration refused, starting without it: %s\n",
                          outcome.error.c_str());
-            logLine("ERROR", "cfgmgr", "saved configuration refused: " + outcome.error + "; starting without it");
+            logLine("ERROR", "cfgmgr", "saved configuration refused, starting without it: " + outcome.error);
         } else if (outcome.found) {
             for (const std::string& problem : outcome.problems) logLine("WARNING", "cfgmgr", problem);
             logLine("INFO", "cfgmgr",
