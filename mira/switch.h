@@ -97,6 +97,9 @@ void injectFrame(uint32_t port, const uint8_t* frame, size_t length);
 
 // How often one frame may be flooded before the fabric drops it (default 16).
 void setHopLimit(int hops);
+// While set, frames leave their ports (counted, tapped, captured) but reach
+// nothing: a discarding fabric for measurements.
+void setDiscardTransmit(bool discard);
 // Frames the CPU queue of one packet descriptor holds before it drops
 // (default 16384).
 void setCpuQueueLimit(size_t frames);

@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kDefaultHopLimit = 16;
 int gHopLimit = kDefaultHopLimit;
+bool gDiscardTransmit = false;
 FabricStats gStats;
 
 using FramePtr = std::shared_ptr<const std::vector<uint8_t>>;
@@ -36,6 +37,7 @@ FabricStats& stats() { return gStats; }
 void resetFabric() {
     gStats = FabricStats{};
     gHopLimit = kDefaultHopLimit;
+    gDiscardTransmit = false;
 }
 
 void transmit(Port* egress, FramePtr frame, int hops) {
@@ -46,6 +48,7 @@ void transmit(Port* egress, FramePtr frame, int hops) {
     ++gStats.transmitted;
     if (capturing()) captureFrame(egress->word, frame->data(), frame->size());
     tapFrame(egress->word, true, frame->data(), frame->size());
+    if (gDiscardTransmit) return;
     if (egress->cablePeer) {
         arriveLater(egress->cablePeer, std::move(frame), hops);
     } else if (egress->hub) {
@@ -118,6 +121,7 @@ void ingress(Port* port, const FramePtr& frame, int hops) {
 namespace mira {
 
 void setHopLimit(int hops) { sw::gHopLimit = hops < 0 ? 0 : hops; }
+void setDiscardTransmit(bool discard) { sw::gDiscardTransmit = discard; }
 
 const FabricStats& fabricStats() { return sw::gStats; }
 
