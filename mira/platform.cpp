@@ -2,6 +2,7 @@
 // that plays the rest of the switch coming up.
 #include "mira/platform.h"
 
+#include <string>
 #include <vector>
 
 #include "mira/core_internal.h"
@@ -9,6 +10,11 @@
 #include "mira/switch.h"
 
 namespace {
+
+std::string& runDirectory() {
+    static std::string dir;
+    return dir;
+}
 
 std::vector<uint64_t>& autostartItems() {
     static std::vector<uint64_t> items;
@@ -18,6 +24,9 @@ std::vector<uint64_t>& autostartItems() {
 }  // namespace
 
 namespace mira {
+
+void setRunDir(const std::string& dir) { runDirectory() = dir; }
+const std::string& runDir() { return runDirectory(); }
 
 void startAutostart() {
     using Step = void (*)();

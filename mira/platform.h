@@ -3,6 +3,7 @@
 // acts on the process's one platform; events it causes reach the daemon
 // through the loop (mira/loop.h), never inside the call.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -83,15 +84,37 @@ void setSystemMac(const uint8_t mac[6]);  // default 02:00:00:c0:11:01
 // stops.
 void requestShutdown(uint32_t action = 15);
 
+// ---- Run directory ----------------------------------------------------------
+// Where the platform's sockets and published names live (coild's --run-dir).
+// Empty by default: messaging servers then take only injected input. Kept
+// by resetPlatform(), so a test sets it before starting the daemon.
+void setRunDir(const std::string& dir);
+const std::string& runDir();
+
 // ---- Messaging, directory service, SNMP, CLI ------------------------------
-// Minimal messaging: servers live in this process. A server opened on a port
-// gets these messages and peer events when its descriptor is serviced by the
-// dispatcher. False when no server listens on the port.
+// A messaging server opened on a port listens on <run-dir>/ipml-PORT.sock
+// (mira/ipml_wire.h has the stream's form). Besides its socket peers, it
+// gets these messages and peer events, as if from a peer with that
+// identifier, when its descriptor is serviced by the dispatcher. False when
+// no server listens on the port.
 bool injectServerMessage(uint16_t port, uint32_t peer, std::vector<uint8_t> bytes);
 bool injectPeerEvent(uint16_t port, int opcode, uint32_t peer);
-// Receives what ipmlSend sends (the packet is freed afterwards).
+// While set, receives what ipmlSend sends, to any peer (the packet is freed
+// afterwards); nothing goes to the sockets.
 using SendSink = std::function<void(uint32_t peer, std::span<const uint8_t> bytes)>;
 void setSendSink(SendSink sink);
+// The socket of the server on the port ("" when none, or without a run
+// directory); the identifiers of its connected peers.
+std::string ipmlSocketPath(uint16_t port);
+std::vector<uint32_t> ipmlPeers(uint16_t port);
+// A socket peer's send queue: bytes waiting, the bound, messages dropped.
+struct IpmlPeerStats {
+    bool connected = false;
+    size_t queuedBytes = 0;
+    size_t queueLimit = 0;
+    uint64_t dropped = 0;
+};
+IpmlPeerStats ipmlPeerStats(uint32_t peer);
 // While set, ipmlInitClient returns null.
 void failIpmlInitClient(bool fail);
 // Port the directory service gave the name, 0 if none.

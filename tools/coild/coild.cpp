@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     if (o.runDir.empty()) o.runDir = mira::control::defaultRunDir();
     if (!makeRunDir(o.runDir)) return 1;
+    mira::setRunDir(o.runDir);
 
     if (!o.log.empty() && !mira::logToFile(o.log)) {
         std::fprintf(stderr, "coild: cannot open log file %s: %s\n", o.log.c_str(), std::strerror(errno));

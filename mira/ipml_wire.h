@@ -1,0 +1,33 @@
+// The stand-in messaging library's socket form, shared by its server side
+// (mira/ipml.cpp) and its tests. A server on messaging port P listens on the
+// Unix stream socket <run-dir>/ipml-P.sock; a directory-service name N is
+// published as <run-dir>/N.port, holding the port in decimal and a newline.
+// On the stream every message is one frame: a 32-bit big-endian length, then
+// that many bytes. Empty frames are skipped; a frame longer than
+// kIpmlMaxMessage ends the connection before any of its body is read.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mira {
+
+inline constexpr size_t kIpmlFrameHeader = 4;
+inline constexpr uint32_t kIpmlMaxMessage = 4096;
+
+// Bytes a server keeps waiting for one slow peer beyond what the socket
+// holds, unless the peer option 3 sets another bound.
+inline constexpr size_t kIpmlDefaultQueueBytes = 64 * 1024;
+
+// Negative results of ipmlSend besides IPML_QUEUED; the caller keeps the
+// packet.
+enum : int {
+    kIpmlNoPeer = -1,     // no such peer, or its connection is broken
+    kIpmlQueueFull = -2,  // the peer's queue is full: the message is dropped (and counted)
+    kIpmlBadPacket = -3,  // no packet, no bytes, or more than kIpmlMaxMessage
+};
+
+std::string ipmlSocketName(uint16_t port);       // "ipml-P.sock"
+std::string dsRecordName(const std::string& name);  // "N.port"
+
+}  // namespace mira
