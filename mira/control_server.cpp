@@ -190,7 +190,7 @@ bool socketInUse(const sockaddr_un& addr) {
 
 std::string controlSocketPath(const std::string& runDir) { return runDir + "/" + kSocketName; }
 
-bool startControlServer(const std::string& runDir, std::string* error) {
+bool startControlServer(const std::string& runDir, std::string* error, bool serveNow) {
     Server& s = server();
     if (s.listenFd >= 0) stopControlServer();
     const std::string path = controlSocketPath(runDir);
@@ -222,16 +222,16 @@ bool startControlServer(const std::string& runDir, std::string* error) {
         ::close(fd);
         return false;
     }
-    if (!addFd(fd, [](int cond) { onListenReadable(-1, cond); })) {
-        *error = "cannot watch the control socket";
-        ::close(fd);
-        ::unlink(path.c_str());
-        return false;
-    }
     s.listenFd = fd;
     s.runDir = runDir;
     s.path = path;
+    if (serveNow) serveControlSocket();
     return true;
+}
+
+void serveControlSocket() {
+    Server& s = server();
+    if (s.listenFd >= 0) addFd(s.listenFd, [](int cond) { onListenReadable(-1, cond); });
 }
 
 void stopControlServer() {

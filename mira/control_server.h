@@ -20,8 +20,12 @@ inline constexpr size_t kMaxConnections = 32;
 std::string controlSocketPath(const std::string& runDir);
 
 // Listens in runDir (which must exist). Refuses, with the reason in *error,
-// when another process already serves the socket there.
-bool startControlServer(const std::string& runDir, std::string* error);
+// when another process already serves the socket there. With serveNow
+// false, connections wait in the socket's backlog until
+// serveControlSocket() (coild serves once its configuration is loaded, so
+// that no client sees the daemon half loaded).
+bool startControlServer(const std::string& runDir, std::string* error, bool serveNow = true);
+void serveControlSocket();
 // Closes every connection and the socket, and removes the socket file.
 void stopControlServer();
 

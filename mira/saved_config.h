@@ -9,6 +9,7 @@
 // character). Only configuration is stored: counters and derived fields
 // (txpkts, rxpkts, coilClients, numPorts, clientType, rowStatus) are left out.
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +63,7 @@ ReplayOutcome replaySavedConfig(const std::string& path);
 // VLAN library (process state 8), replays the saved file (if any) and then
 // delivers the configuration manager's load event (2), through the loop.
 // Outcomes are written to the event log and, when the file is refused, to
-// standard error.
-void loadConfigWhenReady(const std::string& path);
+// standard error. then, when given, runs after the load event.
+void loadConfigWhenReady(const std::string& path, std::function<void()> then = {});
 
 }  // namespace mira

@@ -94,9 +94,9 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
     return outcome;
 }
 
-void loadConfigWhenReady(const std::string& path) {
+void loadConfigWhenReady(const std::string& path, std::function<void()> then) {
     auto id = std::make_shared<uint64_t>(0);
-    *id = addWorkItem(kReadyPollUsec, true, [path, id] {
+    *id = addWorkItem(kReadyPollUsec, true, [path, id, then] {
         if (cmEventCallback() == nullptr || ownProcessState() < kStateVlanReady) return;
         removeWorkItem(*id);
         ReplayOutcome outcome = replaySavedConfig(path);
@@ -111,6 +111,7 @@ void loadConfigWhenReady(const std::string& path) {
                         std::to_string(outcome.applied + int(outcome.problems.size())) + " records applied");
         }
         cmDeliverEvent(kCmEventLoadDone);
+        if (then) then();
     });
 }
 

@@ -128,11 +128,14 @@ int main(int argc, char** argv) {
     if (o.trace) mira::setConditionEnabled("trace", "*", true);
     if (o.debug) mira::setConditionEnabled("COIL", "DebugSummary", true);
 
-    if (!mira::control::startControlServer(o.runDir, &error)) {
+    // The socket exists from the start (a second coild on the same run
+    // directory is refused at once); requests are served once the saved
+    // configuration is loaded.
+    if (!mira::control::startControlServer(o.runDir, &error, false)) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
         return 1;
     }
-    mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir));
+    mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir), mira::control::serveControlSocket);
 
     mira::startAutostart();
     const int rc = coil_main();

@@ -1,0 +1,204 @@
+// coild and coilctl as separate processes: configuration through the
+// control socket survives a restart by way of `coilctl save`, a loop cabled
+// with `coilctl lab` is found and shown, and coilctl's exit statuses.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string binary(const std::string& name) {
+    const char* dir = std::getenv("COIL_BUILD_DIR");
+    return std::string(dir ? dir : ".") + "/" + name;
+}
+
+std::string readText(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path).rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Spawns argv with standard output and error sent to files; returns its pid.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Waits up to timeoutMs; the exit status, or -1 (the process is then killed).
+int waitExit(pid_t pid, int timeoutMs) {
+    for (int waited = 0;; waited += 10) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (waited >= timeoutMs) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class Coild : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/coil-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        base = tmpl;
+        runDir = base + "/run";
+    }
+    void TearDown() override {
+        if (daemon > 0) stop();
+        std::system(("rm -rf '" + base + "'").c_str());
+    }
+
+    void start() {
+        daemon = spawn({binary("coild"), "--run-dir", runDir, "--log", base + "/coild.log"}, base + "/coild.out",
+                       base + "/coild.err");
+        ASSERT_GT(daemon, 0);
+        // Up once it answers.
+        for (int i = 0; i < 500; i++) {
+            if (ctl({"show"}).status == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "coild did not answer: " << readText(base + "/coild.err");
+    }
+    int stop() {
+        ::kill(daemon, SIGTERM);
+        int status = waitExit(daemon, 5000);
+        daemon = -1;
+        return status;
+    }
+
+    Outcome ctl(std::vector<std::string> args, const std::string& dir = "") {
+        args.insert(args.begin(), {binary("coilctl"), "--run-dir", dir.empty() ? runDir : dir});
+        Outcome r;
+        pid_t pid = spawn(args, base + "/ctl.out", base + "/ctl.err");
+        if (pid <= 0) return r;
+        r.status = waitExit(pid, 10000);
+        r.out = readText(base + "/ctl.out");
+        r.err = readText(base + "/ctl.err");
+        return r;
+    }
+
+    // Repeats a command until its output contains the text (real time).
+    bool eventually(const std::vector<std::string>& args, const std::string& text, int seconds) {
+        for (int i = 0; i < seconds * 10; i++) {
+            if (ctl(args).out.find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    std::string base, runDir;
+    pid_t daemon = -1;
+};
+
+TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
+    start();
+    struct stat st {};
+    ASSERT_EQ(::stat(runDir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat((runDir + "/coild.sock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    EXPECT_EQ(ctl({"enable"}).out, "loop detection enabled\n");
+    EXPECT_EQ(ctl({"configure", "blue", "interval", "2", "disable-port", "30"}).status, 0);
+    EXPECT_EQ(ctl({"configure", "red", "count", "3", "interval", "60"}).status, 0);
+    Outcome bad = ctl({"configure", "nosuch"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "Invalid Vlan nosuch specified!\n") << "the daemon's message, verbatim";
+    Outcome dup = ctl({"configure", "blue"});
+    EXPECT_EQ(dup.status, 1);
+    EXPECT_EQ(dup.err, "ERROR: An active session already exists for \"CLI:blue\" !\n");
+
+    Outcome saved = ctl({"save"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(saved.out, "configuration saved to " + runDir + "/coil.conf (3 records)\n");
+
+    EXPECT_EQ(stop(), 0);
+    EXPECT_NE(::access((runDir + "/coild.sock").c_str(), F_OK), 0) << "the socket goes with the daemon";
+    EXPECT_EQ(ctl({"show"}).status, 3);
+
+    start();
+    Outcome show = ctl({"show"});
+    EXPECT_NE(show.out.find("loop detection  enabled"), std::string::npos) << show.out;
+    Outcome services = ctl({"--json", "show", "services"});
+    EXPECT_EQ(services.status, 0);
+    EXPECT_NE(services.out.find("\"vlan\":\"blue\""), std::string::npos) << services.out;
+    EXPECT_NE(services.out.find("\"interval\":\"2\""), std::string::npos) << services.out;
+    EXPECT_NE(services.out.find("\"disablePortDuration\":\"30\""), std::string::npos) << services.out;
+    EXPECT_EQ(services.out.find("\"vlan\":\"red\""), std::string::npos) << "the counted run is not restored";
+    EXPECT_NE(readText(base + "/coild.log").find("3 of 3 records applied"), std::string::npos);
+}
+
+TEST_F(Coild, LabLoopIsFoundDisabledAndReleased) {
+    start();
+    ASSERT_EQ(ctl({"enable"}).status, 0);
+    ASSERT_EQ(ctl({"configure", "blue", "interval", "1", "disable-port", "permanent"}).status, 0);
+    Outcome cable = ctl({"lab", "cable", "1:1", "1:2"});
+    EXPECT_EQ(cable.out, "cabled 1:1 and 1:2\n");
+    ASSERT_TRUE(eventually({"show", "disabled-ports"}, "permanent", 5)) << ctl({"show", "disabled-ports"}).out;
+
+    Outcome ports = ctl({"lab", "ports"});
+    EXPECT_NE(ports.out.find("disabled  down  cable 1:"), std::string::npos) << ports.out;
+    Outcome status = ctl({"show", "status", "blue"});
+    EXPECT_NE(status.out.find("# LOOP DETECTED # --- vlan \"blue\""), std::string::npos) << status.out;
+    Outcome dump = ctl({"debug", "dump", "ports"});
+    EXPECT_NE(dump.out.find("Dumping Control Port List"), std::string::npos) << dump.out;
+    EXPECT_NE(dump.out.find("inLif: 1:"), std::string::npos) << dump.out;
+
+    // Removing the service enables the port it disabled.
+    ASSERT_EQ(ctl({"unconfigure", "blue"}).status, 0);
+    EXPECT_TRUE(eventually({"show", "disabled-ports"}, "no disabled ports", 3));
+    EXPECT_EQ(ctl({"lab", "ports"}).out.find("disabled"), std::string::npos);
+}
+
+TEST_F(Coild, ExitStatusesTellUsageFromRefusalFromNoDaemon) {
+    EXPECT_EQ(ctl({"show"}).status, 3);
+    Outcome help = ctl({"configure", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: coilctl configure VLAN"), std::string::npos) << help.out;
+    EXPECT_EQ(ctl({"configure"}).status, 2);
+    EXPECT_EQ(ctl({"lab", "cable", "1:1"}).status, 2);
+    EXPECT_EQ(ctl({"frobnicate"}).status, 2);
+
+    start();
+    Outcome refused = ctl({"set", "coilServiceStatus", "vlan=blue"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Object coilServiceStatus does not support method set.\n");
+    Outcome lab = ctl({"lab", "cable", "1:1", "9:9"});
+    EXPECT_EQ(lab.status, 1);
+    EXPECT_FALSE(lab.err.empty());
+    EXPECT_EQ(ctl({"show", "status", "green"}).status, 1) << "no service there";
+}
+
+}  // namespace
