@@ -67,9 +67,8 @@ Lif* Model::lif(uint32_t word) const {
 }
 
 Vlan* Model::vlanByName(const std::string& name) const {
-    for (auto& [instance, v] : vlans)
-        if (name == v->rec.name) return v.get();
-    return nullptr;
+    auto it = vlanNames.find(name);
+    return it == vlanNames.end() ? nullptr : it->second;
 }
 
 Vlan* Model::vlanByInstance(uint32_t instance) const {
@@ -78,9 +77,14 @@ Vlan* Model::vlanByInstance(uint32_t instance) const {
 }
 
 Vlan* Model::vlanByTag(uint16_t tag) const {
-    for (auto& [instance, v] : vlans)
-        if (!v->deleting && v->rec.tag == tag) return v.get();
-    return nullptr;
+    auto it = liveVlanTags.find(tag);
+    return it == liveVlanTags.end() ? nullptr : it->second;
+}
+
+void Model::markDeleting(Vlan* vlan) {
+    vlan->deleting = true;
+    auto it = liveVlanTags.find(vlan->rec.tag);
+    if (it != liveVlanTags.end() && it->second == vlan) liveVlanTags.erase(it);
 }
 
 Lif* Model::lifOf(const lif_t* rec) const {
@@ -201,6 +205,8 @@ std::string Model::addVlan(const std::string& name, uint32_t instance, uint16_t 
     std::snprintf(v->rec.name, sizeof v->rec.name, "%s", name.c_str());
     v->rec.vlanIfInstance = instance;
     v->rec.tag = tag;
+    vlanNames[name] = v.get();
+    liveVlanTags[tag] = v.get();
     vlans[instance] = std::move(v);
     return "";
 }
@@ -305,7 +311,9 @@ std::string Model::rename(Vlan* vlan, const std::string& name) {
     if (vlan->deleting) return std::string("VLAN \"") + vlan->rec.name + "\" is being deleted";
     Vlan* other = vlanByName(name);
     if (other && other != vlan) return "VLAN \"" + name + "\" already exists";
+    vlanNames.erase(vlan->rec.name);
     std::snprintf(vlan->rec.name, sizeof vlan->rec.name, "%s", name.c_str());
+    vlanNames[vlan->rec.name] = vlan;
     return "";
 }
 
@@ -315,7 +323,9 @@ std::string Model::retag(Vlan* vlan, uint16_t tag) {
     Vlan* other = vlanByTag(tag);
     if (other && other != vlan)
         return "tag " + std::to_string(tag) + " is already used by VLAN \"" + other->rec.name + "\"";
+    liveVlanTags.erase(vlan->rec.tag);
     vlan->rec.tag = tag;
+    liveVlanTags[tag] = vlan;
     return "";
 }
 
@@ -334,6 +344,9 @@ void Model::eraseVlan(uint32_t instance) {
     auto it = vlans.find(instance);
     if (it == vlans.end()) return;
     for (auto& [word, m] : it->second->members) m->lif->vlans.erase(instance);
+    Vlan* v = it->second.get();
+    if (auto n = vlanNames.find(v->rec.name); n != vlanNames.end() && n->second == v) vlanNames.erase(n);
+    if (auto t = liveVlanTags.find(v->rec.tag); t != liveVlanTags.end() && t->second == v) liveVlanTags.erase(t);
     vlans.erase(it);
 }
 
@@ -492,7 +505,7 @@ bool deleteVlan(const std::string& vlan, std::string* error) {
     Vlan* v = findVlan(vlan, &why);
     if (v && v->deleting) why = "VLAN \"" + vlan + "\" is already being deleted";
     if (v && why.empty()) {
-        v->deleting = true;
+        model().markDeleting(v);
         notifyDeleteVlan(*v);
     }
     return outcome(why, error);

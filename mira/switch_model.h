@@ -70,6 +70,10 @@ struct Model {
     std::unordered_map<uint32_t, Lif*> lifByWord;  // trunk members map to their trunk
     std::set<uint16_t> trunkSlots;                 // slots holding trunks outside the chassis
     std::map<uint32_t, std::unique_ptr<Vlan>> vlans;  // by instance
+    // Indexes kept with every change of a VLAN's name, tag or life: lookups
+    // by name and by tag run per request and per frame.
+    std::unordered_map<std::string, Vlan*> vlanNames;
+    std::unordered_map<uint16_t, Vlan*> liveVlanTags;  // VLANs not being deleted
     std::map<std::string, std::unique_ptr<Hub>> hubs;
     std::set<std::pair<Mac, uint32_t>> cpuEntries;  // (MAC, VLAN instance)
 
@@ -78,6 +82,7 @@ struct Model {
     Vlan* vlanByName(const std::string& name) const;
     Vlan* vlanByInstance(uint32_t instance) const;
     Vlan* vlanByTag(uint16_t tag) const;  // live VLANs only
+    void markDeleting(Vlan* vlan);
     Lif* lifOf(const lif_t* rec) const;   // the model's object behind a record, or null
     Vlan* vlanOf(const vlanIf_t* rec) const;
 
