@@ -1,0 +1,45 @@
+// coil-client's parts: options, the commands, and how a report is printed.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "coil_client.h"
+
+namespace coilclient {
+
+// Exit statuses.
+enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitTimeout = 3 };
+
+struct Key {
+    std::string clientId;
+    uint32_t vlanIfInstance = 0;
+};
+
+struct Options {
+    std::string runDir, socketPath;
+    double waitSeconds = 0;  // keep trying to connect this long
+    uint16_t firstSlot = 1;
+    std::string command;
+    bool haveKey = false;  // register/start/stop/deregister; watch with --register
+    Key key;
+    std::vector<coilClientPort> ports;
+    uint32_t interval = 1;
+    uint32_t count = 0;  // 0: continuous
+    bool json = false;
+    bool restart = false;
+    long reports = 0;       // watch: stop after this many (0: never)
+    double timeout = 0;     // watch: give up after this long (0: never)
+};
+
+// Parses the command line; on a usage error or --help prints and exits.
+Options parseCommandLine(int argc, char** argv);
+
+int runCommand(const Options& o);
+
+// One line, without the newline.
+std::string reportLine(const coilClientReport& r);
+std::string reportJson(const coilClientReport& r);
+std::string portText(coilClientPort p);
+
+}  // namespace coilclient

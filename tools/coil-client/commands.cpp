@@ -1,0 +1,123 @@
+// coil-client's commands: connect, send the request, and for watch print
+// the reports as they come.
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "coil_client_tool.h"
+
+namespace coilclient {
+
+namespace {
+
+volatile sig_atomic_t gStop = 0;
+
+void onSignal(int) { gStop = 1; }
+
+double nowSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+struct Closer {
+    void operator()(coilClient* c) const { coilClientClose(c); }
+};
+using Client = std::unique_ptr<coilClient, Closer>;
+
+// Tries until connected or --wait runs out (coild may still be starting).
+Client connect(const Options& o) {
+    const double until = nowSeconds() + o.waitSeconds;
+    char error[512] = "";
+    for (;;) {
+        coilClient* c = o.socketPath.empty()
+                            ? coilClientConnect(o.runDir.empty() ? nullptr : o.runDir.c_str(), error, sizeof error)
+                            : coilClientConnectSocket(o.socketPath.c_str(), error, sizeof error);
+        if (c != nullptr) {
+            coilClientSetFirstSlot(c, o.firstSlot);
+            return Client(c);
+        }
+        if (nowSeconds() >= until) break;
+        timespec pause{0, 100'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    std::fprintf(stderr, "coil-client: %s\n", error);
+    return nullptr;
+}
+
+bool failed(const Client& c, const char* what) {
+    std::fprintf(stderr, "coil-client: %s: %s\n", what, coilClientError(c.get()));
+    return false;
+}
+
+bool startPoll(const Client& c, const Options& o) {
+    if (coilClientStartPoll(c.get(), o.key.clientId.c_str(), o.key.vlanIfInstance, o.count, o.interval,
+                            o.ports.data(), o.ports.size()) != 0)
+        return failed(c, "start");
+    return true;
+}
+
+bool registerAndStart(const Client& c, const Options& o) {
+    const char* id = o.key.clientId.c_str();
+    if (coilClientRegister(c.get(), id, o.key.vlanIfInstance, o.ports.data(), o.ports.size()) != 0)
+        return failed(c, "register");
+    return startPoll(c, o);
+}
+
+int watch(const Client& c, const Options& o) {
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    if (o.haveKey && !registerAndStart(c, o)) return kExitFailed;
+
+    const double until = o.timeout > 0 ? nowSeconds() + o.timeout : 0;
+    long seen = 0;
+    while (!gStop) {
+        if (o.reports > 0 && seen >= o.reports) return kExitOk;
+        int slice = 250;  // wakes now and then to notice a signal
+        if (until > 0) {
+            const double left = until - nowSeconds();
+            if (left <= 0) return kExitTimeout;
+            if (left * 1000 < slice) slice = int(left * 1000) + 1;
+        }
+        coilClientReport report;
+        const int got = coilClientReceive(c.get(), &report, slice);
+        if (got < 0) {
+            std::fprintf(stderr, "coil-client: %s\n", coilClientError(c.get()));
+            return kExitFailed;
+        }
+        if (got == 0) continue;
+        ++seen;
+        std::printf("%s\n", (o.json ? reportJson(report) : reportLine(report)).c_str());
+        std::fflush(stdout);
+        if (o.restart && o.haveKey && !startPoll(c, o)) return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int runCommand(const Options& o) {
+    Client c = connect(o);
+    if (!c) return kExitFailed;
+    const char* id = o.key.clientId.c_str();
+    const uint32_t vlan = o.key.vlanIfInstance;
+    bool ok = true;
+    if (o.command == "register") {
+        ok = coilClientRegister(c.get(), id, vlan, o.ports.data(), o.ports.size()) == 0 || failed(c, "register");
+    } else if (o.command == "start") {
+        ok = startPoll(c, o);
+    } else if (o.command == "stop") {
+        ok = coilClientStopPoll(c.get(), id, vlan) == 0 || failed(c, "stop");
+    } else if (o.command == "deregister") {
+        ok = coilClientDeregister(c.get(), id, vlan) == 0 || failed(c, "deregister");
+    } else {
+        return watch(c, o);
+    }
+    return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace coilclient
