@@ -16,6 +16,7 @@
 #include "frame/coil_main.h"
 #include "mira/control_client.h"
 #include "mira/control_server.h"
+#include "mira/dm_link.h"
 #include "mira/pcap.h"
 #include "mira/platform.h"
 #include "mira/saved_config.h"
@@ -40,12 +41,15 @@ constexpr const char* kUsage =
     "  --capture FILE    write every frame entering or leaving a port to FILE (pcap)\n"
     "  --trace           turn on the trace component (every trace message of the daemon)\n"
     "  --debug           turn on the DebugSummary condition (checkpoint and port-control detail)\n"
+    "  --role ROLE       this module's redundancy role at start: primary (default), backup or standby\n"
+    "  --peer-dir DIR    link with the coild of the other module through DIR (give both the same\n"
+    "                    DIR); checkpoints flow to the backup, which takes over when the link drops\n"
     "  --help            show this text\n"
     "\n"
     "coild stops cleanly, with status 0, on SIGTERM or SIGINT. Talk to it with coilctl.\n";
 
 struct Options {
-    std::string topology, runDir, log, capture;
+    std::string topology, runDir, log, capture, role, peerDir;
     bool trace = false, debug = false;
 };
 
@@ -75,6 +79,11 @@ Options parse(int argc, char** argv) {
             o.log = value();
         } else if (a == "--capture") {
             o.capture = value();
+        } else if (a == "--role") {
+            o.role = value();
+            if (mira::dmlink::nodeStateByName(o.role) == 0) usageError("unknown role %s", o.role.c_str());
+        } else if (a == "--peer-dir") {
+            o.peerDir = value();
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--debug") {
@@ -136,9 +145,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir), mira::control::serveControlSocket);
+    if (!o.role.empty()) mira::dmlink::setStartRole(mira::dmlink::nodeStateByName(o.role));
+    if (!o.peerDir.empty() && !mira::dmlink::start(o.peerDir, &error)) {
+        std::fprintf(stderr, "coild: %s\n", error.c_str());
+        return 1;
+    }
 
     mira::startAutostart();
     const int rc = coil_main();
+    mira::dmlink::stop();
     mira::control::stopControlServer();
     std::fflush(stdout);
     return rc;
