@@ -23,7 +23,7 @@ extern "C" {
 
 /* ---- The message: 1172 bytes, big-endian, requests and reports alike ---- */
 
-enum { COIL_CLIENT_MSG_SIZE = 1172, COIL_CLIENT_TEXT_SIZE = 32 };
+enum { COIL_CLIENT_MESSAGE_SIZE = 1172, COIL_CLIENT_TEXT_SIZE = 32 };
 
 /* msgType of a request */
 enum {
@@ -75,10 +75,10 @@ typedef struct coilClientMessage {
     uint32_t txPortId;                    /* 1168 port the returned probe left by */
 } coilClientMessage;
 
-/* Writes exactly COIL_CLIENT_MSG_SIZE bytes. */
+/* Writes exactly COIL_CLIENT_MESSAGE_SIZE bytes. */
 void coilClientEncode(const coilClientMessage* msg, uint8_t* out);
 /* Reads a whole message; -1 (and *msg untouched) unless length is
- * COIL_CLIENT_MSG_SIZE. Texts come out terminated. */
+ * COIL_CLIENT_MESSAGE_SIZE. Texts come out terminated. */
 int coilClientDecode(const uint8_t* data, size_t length, coilClientMessage* msg);
 
 /* ---- Ports ----------------------------------------------------------------- */

@@ -7,7 +7,7 @@
 
 // The host form keeps the wire offsets (no padding anywhere).
 static_assert(sizeof(coilClientPortList) == 1028);
-static_assert(sizeof(coilClientMessage) == COIL_CLIENT_MSG_SIZE);
+static_assert(sizeof(coilClientMessage) == COIL_CLIENT_MESSAGE_SIZE);
 static_assert(offsetof(coilClientMessage, vlanIfInstance) == 32);
 static_assert(offsetof(coilClientMessage, msgType) == 40);
 static_assert(offsetof(coilClientMessage, targetVlanIfInstance) == 56);
@@ -95,7 +95,7 @@ void coilClientEncode(const coilClientMessage* msg, uint8_t* out) {
 }
 
 int coilClientDecode(const uint8_t* data, size_t length, coilClientMessage* msg) {
-    if (data == nullptr || msg == nullptr || length != COIL_CLIENT_MSG_SIZE) return -1;
+    if (data == nullptr || msg == nullptr || length != COIL_CLIENT_MESSAGE_SIZE) return -1;
     Reader r{data};
     walk(r, *msg);
     msg->clientId[sizeof msg->clientId - 1] = '\0';

@@ -161,7 +161,8 @@ void coilClientSetFirstSlot(coilClient* client, uint16_t firstSlot) {
 
 int coilClientSend(coilClient* client, const coilClientMessage* msg) {
     if (client == nullptr || msg == nullptr) return -1;
-    uint8_t frame[kFrameHeader + COIL_CLIENT_MSG_SIZE] = {0, 0, COIL_CLIENT_MSG_SIZE >> 8, COIL_CLIENT_MSG_SIZE & 0xff};
+    uint8_t frame[kFrameHeader + COIL_CLIENT_MESSAGE_SIZE] = {0, 0, COIL_CLIENT_MESSAGE_SIZE >> 8,
+                                                               COIL_CLIENT_MESSAGE_SIZE & 0xff};
     coilClientEncode(msg, frame + kFrameHeader);
     return client->sendAll(frame, sizeof frame);
 }
