@@ -164,7 +164,7 @@ void onConnectionEvent(int fd, int cond) {
     Link& l = link();
     if (fd != l.connFd) return;
     if (cond != 0) {
-        drop("the connection broke");
+        drop(cond == -999 ? "the peer closed the link" : "the connection broke");
         return;
     }
     char chunk[kReadChunk];
