@@ -50,8 +50,9 @@ int receive(void*, uint32_t peer, bmPacket_t* packet, int length) {
 }
 
 std::vector<uint8_t> frame(const std::vector<uint8_t>& body, uint32_t claimed) {
-    std::vector<uint8_t> f{uint8_t(claimed >> 24), uint8_t(claimed >> 16), uint8_t(claimed >> 8), uint8_t(claimed)};
-    f.insert(f.end(), body.begin(), body.end());
+    std::vector<uint8_t> f(4 + body.size());
+    for (int i = 0; i < 4; i++) f[i] = uint8_t(claimed >> (24 - 8 * i));
+    std::copy(body.begin(), body.end(), f.begin() + 4);
     return f;
 }
 std::vector<uint8_t> frame(const std::vector<uint8_t>& body) { return frame(body, uint32_t(body.size())); }
