@@ -25,6 +25,8 @@ struct Fd {
 
 }  // namespace
 
+std::string controlSocketPath(const std::string& runDir) { return runDir + "/" + kSocketName; }
+
 std::string defaultRunDir() {
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
         return std::string(xdg) + "/coil";

@@ -7,6 +7,11 @@
 
 namespace mira::control {
 
+inline constexpr const char* kSocketName = "coild.sock";
+
+// The control socket of a run directory: <runDir>/coild.sock.
+std::string controlSocketPath(const std::string& runDir);
+
 // The run directory coild and coilctl use when none is given:
 // $XDG_RUNTIME_DIR/coil, else /tmp/coil-<uid>.
 std::string defaultRunDir();

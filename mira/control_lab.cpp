@@ -1,9 +1,10 @@
-// The lab commands' token table and what each one does.
+// What each lab command does to the simulated switch.
 #include "mira/control_lab.h"
 
 #include <cstdlib>
 #include <functional>
 
+#include "mira/control_lab_table.h"
 #include "mira/control_xml.h"
 #include "mira/pcap.h"
 #include "mira/platform.h"
@@ -15,16 +16,6 @@ namespace mira::control {
 namespace {
 
 using Args = std::vector<std::string>;
-using Handler = std::function<LabResult(const Args&)>;
-
-struct LabCommand {
-    std::vector<std::string> words;  // the command's own words
-    const char* args;                // usage of its arguments
-    size_t minArgs, maxArgs;         // maxArgs 0 with minArgs 0: none; SIZE_MAX: any number
-    Handler run;
-};
-
-constexpr size_t kAny = size_t(-1);
 
 LabResult done(std::string text) { return {true, "", std::move(text), ""}; }
 LabResult refused(std::string why) { return {false, std::move(why), "", ""}; }
@@ -131,148 +122,88 @@ uint16_t parseTag(const std::string& text, bool* ok) {
     return uint16_t(n);
 }
 
-const std::vector<LabCommand>& table() {
-    static const std::vector<LabCommand> commands = {
-        {{"cable"}, "A B", 2, 2,
-         [](const Args& a) {
-             return withPorts(a, [](auto& p, std::string* e) { return cablePorts(p[0], p[1], e); },
-                              "cabled " + a[0] + " and " + a[1]);
-         }},
-        {{"uncable"}, "PORT", 1, 1,
-         [](const Args& a) {
-             return withPorts(a, [](auto& p, std::string* e) { return uncablePort(p[0], e); }, "uncabled " + a[0]);
-         }},
-        {{"hub"}, "NAME PORT...", 2, kAny,
-         [](const Args& a) {
-             const std::string hub = a[0];
-             return withPorts(
-                 Args(a.begin() + 1, a.end()),
-                 [hub](auto& p, std::string* e) {
-                     for (uint32_t w : p)
-                         if (!joinHub(hub, w, e)) return false;
-                     return true;
-                 },
-                 "hub " + hub + " joined by " + joined(a, 1));
-         }},
-        {{"unhub"}, "PORT...", 1, kAny,
-         [](const Args& a) {
-             return withPorts(
-                 a,
-                 [](auto& p, std::string* e) {
-                     for (uint32_t w : p)
-                         if (!leaveHub(w, e)) return false;
-                     return true;
-                 },
-                 "left the hub: " + joined(a));
-         }},
-        {{"port", "enable"}, "PORT", 1, 1,
-         [](const Args& a) {
-             return withPorts(a, [](auto& p, std::string* e) { return setPortEnabled(p[0], true, e); },
-                              "port " + a[0] + " enabled");
-         }},
-        {{"port", "disable"}, "PORT", 1, 1,
-         [](const Args& a) {
-             return withPorts(a, [](auto& p, std::string* e) { return setPortEnabled(p[0], false, e); },
-                              "port " + a[0] + " disabled");
-         }},
-        {{"block"}, "VLAN PORT", 2, 2,
-         [](const Args& a) {
-             const std::string vlan = a[0];
-             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], true, e); },
-                              "port " + a[1] + " blocked in " + vlan);
-         }},
-        {{"unblock"}, "VLAN PORT", 2, 2,
-         [](const Args& a) {
-             const std::string vlan = a[0];
-             return withPorts(Args{a[1]},
-                              [vlan](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], false, e); },
-                              "port " + a[1] + " forwarding in " + vlan);
-         }},
-        {{"vlan", "add-port"}, "VLAN PORT", 2, 2,
-         [](const Args& a) {
-             const std::string vlan = a[0];
-             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return addVlanPort(vlan, p[0], e); },
-                              "port " + a[1] + " added to " + vlan);
-         }},
-        {{"vlan", "remove-port"}, "VLAN PORT", 2, 2,
-         [](const Args& a) {
-             const std::string vlan = a[0];
-             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return removeVlanPort(vlan, p[0], e); },
-                              "port " + a[1] + " removed from " + vlan);
-         }},
-        {{"vlan", "rename"}, "VLAN NEW", 2, 2,
-         [](const Args& a) {
-             std::string e;
-             return renameVlan(a[0], a[1], &e) ? done("VLAN " + a[0] + " renamed " + a[1]) : refused(e);
-         }},
-        {{"vlan", "retag"}, "VLAN TAG", 2, 2,
-         [](const Args& a) {
-             bool ok = false;
-             const uint16_t tag = parseTag(a[1], &ok);
-             if (!ok) return refused("\"" + a[1] + "\" is not a VLAN tag (1..4094)");
-             std::string e;
-             return retagVlan(a[0], tag, &e) ? done("VLAN " + a[0] + " retagged " + a[1]) : refused(e);
-         }},
-        {{"vlan", "delete"}, "VLAN", 1, 1,
-         [](const Args& a) {
-             std::string e;
-             return deleteVlan(a[0], &e) ? done("VLAN " + a[0] + " deleted") : refused(e);
-         }},
-        {{"capture", "stop"}, "", 0, 0,
-         [](const Args&) {
-             const bool was = captureRunning();
-             stopCapture();
-             return done(was ? "capture stopped" : "no capture was running");
-         }},
-        {{"capture"}, "FILE [PORT...]", 1, kAny, capture},
-        {{"ports"}, "", 0, 0, ports},
-        {{"role"}, "primary|backup|standby", 1, 1, role},
-        {{"checkpointing"}, "on|off", 1, 1, checkpointing},
-    };
-    return commands;
-}
-
-// The command whose words the given words start with (the longest such).
-const LabCommand* match(const std::vector<std::string>& words, std::string* error) {
-    const LabCommand* best = nullptr;
-    for (const LabCommand& c : table()) {
-        if (c.words.size() > words.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < c.words.size(); i++) same = same && c.words[i] == words[i];
-        if (same && (best == nullptr || c.words.size() > best->words.size())) best = &c;
+LabResult run(LabOp op, const Args& a) {
+    std::string e;
+    switch (op) {
+        case LabOp::Cable:
+            return withPorts(a, [](auto& p, std::string* e) { return cablePorts(p[0], p[1], e); },
+                             "cabled " + a[0] + " and " + a[1]);
+        case LabOp::Uncable:
+            return withPorts(a, [](auto& p, std::string* e) { return uncablePort(p[0], e); }, "uncabled " + a[0]);
+        case LabOp::Hub: {
+            const std::string hub = a[0];
+            return withPorts(
+                Args(a.begin() + 1, a.end()),
+                [hub](auto& p, std::string* e) {
+                    for (uint32_t w : p)
+                        if (!joinHub(hub, w, e)) return false;
+                    return true;
+                },
+                "hub " + hub + " joined by " + joined(a, 1));
+        }
+        case LabOp::Unhub:
+            return withPorts(
+                a,
+                [](auto& p, std::string* e) {
+                    for (uint32_t w : p)
+                        if (!leaveHub(w, e)) return false;
+                    return true;
+                },
+                "left the hub: " + joined(a));
+        case LabOp::PortEnable:
+        case LabOp::PortDisable: {
+            const bool on = op == LabOp::PortEnable;
+            return withPorts(a, [on](auto& p, std::string* e) { return setPortEnabled(p[0], on, e); },
+                             "port " + a[0] + (on ? " enabled" : " disabled"));
+        }
+        case LabOp::Block:
+        case LabOp::Unblock: {
+            const bool block = op == LabOp::Block;
+            const std::string vlan = a[0];
+            return withPorts(Args{a[1]},
+                             [vlan, block](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], block, e); },
+                             "port " + a[1] + (block ? " blocked in " : " forwarding in ") + vlan);
+        }
+        case LabOp::VlanAddPort: {
+            const std::string vlan = a[0];
+            return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return addVlanPort(vlan, p[0], e); },
+                             "port " + a[1] + " added to " + vlan);
+        }
+        case LabOp::VlanRemovePort: {
+            const std::string vlan = a[0];
+            return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return removeVlanPort(vlan, p[0], e); },
+                             "port " + a[1] + " removed from " + vlan);
+        }
+        case LabOp::VlanRename:
+            return renameVlan(a[0], a[1], &e) ? done("VLAN " + a[0] + " renamed " + a[1]) : refused(e);
+        case LabOp::VlanRetag: {
+            bool ok = false;
+            const uint16_t tag = parseTag(a[1], &ok);
+            if (!ok) return refused("\"" + a[1] + "\" is not a VLAN tag (1..4094)");
+            return retagVlan(a[0], tag, &e) ? done("VLAN " + a[0] + " retagged " + a[1]) : refused(e);
+        }
+        case LabOp::VlanDelete:
+            return deleteVlan(a[0], &e) ? done("VLAN " + a[0] + " deleted") : refused(e);
+        case LabOp::CaptureStop: {
+            const bool was = captureRunning();
+            stopCapture();
+            return done(was ? "capture stopped" : "no capture was running");
+        }
+        case LabOp::Capture: return capture(a);
+        case LabOp::Ports: return ports(a);
+        case LabOp::Role: return role(a);
+        case LabOp::Checkpointing: return checkpointing(a);
     }
-    if (best == nullptr) {
-        *error = words.empty() ? "lab command missing" : "unknown lab command \"" + joined(words) + "\"";
-        return nullptr;
-    }
-    const size_t n = words.size() - best->words.size();
-    if (n < best->minArgs || n > best->maxArgs) {
-        *error = "usage: lab " + joined(best->words) + (*best->args ? std::string(" ") + best->args : "");
-        return nullptr;
-    }
-    return best;
+    return refused("unknown lab command");
 }
 
 }  // namespace
 
-std::string checkLabCommand(const std::vector<std::string>& words) {
-    std::string error;
-    match(words, &error);
-    return error;
-}
-
 LabResult runLabCommand(const std::vector<std::string>& words) {
     std::string error;
-    const LabCommand* command = match(words, &error);
+    const LabSyntax* command = matchLabCommand(words, &error);
     if (command == nullptr) return refused(error);
-    return command->run(Args(words.begin() + long(command->words.size()), words.end()));
-}
-
-std::string labUsage() {
-    std::string out;
-    for (const LabCommand& c : table())
-        out += "lab " + joined(c.words) + (*c.args ? std::string(" ") + c.args : "") + "\n";
-    return out;
+    return run(command->op, Args(words.begin() + long(command->words.size()), words.end()));
 }
 
 }  // namespace mira::control

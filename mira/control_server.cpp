@@ -188,8 +188,6 @@ bool socketInUse(const sockaddr_un& addr) {
 
 }  // namespace
 
-std::string controlSocketPath(const std::string& runDir) { return runDir + "/" + kSocketName; }
-
 bool startControlServer(const std::string& runDir, std::string* error, bool serveNow) {
     Server& s = server();
     if (s.listenFd >= 0) stopControlServer();

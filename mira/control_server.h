@@ -11,13 +11,12 @@
 #include <cstdint>
 #include <string>
 
+#include "mira/control_client.h"
+
 namespace mira::control {
 
-inline constexpr const char* kSocketName = "coild.sock";
 inline constexpr int64_t kIdleTimeoutUsec = 10'000'000;
 inline constexpr size_t kMaxConnections = 32;
-
-std::string controlSocketPath(const std::string& runDir);
 
 // Listens in runDir (which must exist). Refuses, with the reason in *error,
 // when another process already serves the socket there. With serveNow

@@ -8,7 +8,7 @@
 
 #include "mira/control_client.h"
 #include "mira/control_lab.h"
-#include "mira/control_server.h"
+#include "mira/control_client.h"
 
 namespace {
 
