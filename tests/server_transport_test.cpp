@@ -57,7 +57,7 @@ std::vector<uint8_t> frame(const std::vector<uint8_t>& body, uint32_t claimed) {
 }
 std::vector<uint8_t> frame(const std::vector<uint8_t>& body) { return frame(body, uint32_t(body.size())); }
 
-class Transport : public testing::Test {
+class IpmlServer : public testing::Test {
   protected:
     void SetUp() override {
         char pattern[] = "/tmp/coil-transport-XXXXXX";
@@ -114,7 +114,7 @@ class Transport : public testing::Test {
     std::vector<int> clients_;
 };
 
-TEST_F(Transport, PeersOfTheSocketComeAndGoWithTheirOwnIdentifiers) {
+TEST_F(IpmlServer, PeersOfTheSocketComeAndGoWithTheirOwnIdentifiers) {
     const std::string path = mira::ipmlSocketPath(kPort);
     EXPECT_EQ(path, dir_ + "/ipml-7300.sock");
     struct stat st{};
@@ -152,7 +152,7 @@ TEST_F(Transport, PeersOfTheSocketComeAndGoWithTheirOwnIdentifiers) {
     EXPECT_EQ(seen.events.size(), 4u);
 }
 
-TEST_F(Transport, FramesArriveWholeHoweverTheStreamIsCut) {
+TEST_F(IpmlServer, FramesArriveWholeHoweverTheStreamIsCut) {
     int fd = connectClient();
     const uint32_t peer = lastPeer();
     std::vector<uint8_t> big(mira::kIpmlMaxMessage);
@@ -178,7 +178,7 @@ TEST_F(Transport, FramesArriveWholeHoweverTheStreamIsCut) {
     EXPECT_EQ(seen.messages[2].second, big);
 }
 
-TEST_F(Transport, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
+TEST_F(IpmlServer, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
     int bad = connectClient();
     const uint32_t badPeer = lastPeer();
     int good = connectClient();
@@ -202,7 +202,7 @@ TEST_F(Transport, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
     EXPECT_EQ(seen.events.back().first, IPML_PEER_DEAD);
 }
 
-TEST_F(Transport, SendingToAGonePeerFailsAndTheCallerKeepsThePacket) {
+TEST_F(IpmlServer, SendingToAGonePeerFailsAndTheCallerKeepsThePacket) {
     int fd = connectClient();
     const uint32_t peer = lastPeer();
     bmPacket_t* packet = packetOf({1, 2, 3, 4});
@@ -225,7 +225,7 @@ TEST_F(Transport, SendingToAGonePeerFailsAndTheCallerKeepsThePacket) {
     bmFree(packet);
 }
 
-TEST_F(Transport, ASlowPeerQueuesUpToItsBoundThenLosesMessagesButNeverBlocks) {
+TEST_F(IpmlServer, ASlowPeerQueuesUpToItsBoundThenLosesMessagesButNeverBlocks) {
     int fd = connectClient();
     const uint32_t peer = lastPeer();
     ASSERT_EQ(ipmlSetPeerOption(peer, 3, 8192), 0);
@@ -271,7 +271,7 @@ TEST_F(Transport, ASlowPeerQueuesUpToItsBoundThenLosesMessagesButNeverBlocks) {
     EXPECT_EQ(ipmlSend(peer, packetOf({1}), 0), 0) << "sends go straight out again";
 }
 
-TEST_F(Transport, TheDirectoryServicePublishesNamesAndAStaleSocketIsReplaced) {
+TEST_F(IpmlServer, TheDirectoryServicePublishesNamesAndAStaleSocketIsReplaced) {
     ipmlHandle_t client = ipmlInitClient(1, 0, 0);
     uint16_t port = 0;
     static uint16_t* answer;
