@@ -166,7 +166,7 @@ TEST_F(Coild, LabLoopIsFoundDisabledAndReleased) {
     ASSERT_EQ(ctl({"configure", "blue", "interval", "1", "disable-port", "permanent"}).status, 0);
     Outcome cable = ctl({"lab", "cable", "1:1", "1:2"});
     EXPECT_EQ(cable.out, "cabled 1:1 and 1:2\n");
-    ASSERT_TRUE(eventually({"show", "disabled-ports"}, "permanent", 5)) << ctl({"show", "disabled-ports"}).out;
+    ASSERT_TRUE(eventually({"show", "disabled-ports"}, "permanent", 10)) << ctl({"show", "disabled-ports"}).out;
 
     Outcome ports = ctl({"lab", "ports"});
     EXPECT_NE(ports.out.find("disabled  down  cable 1:"), std::string::npos) << ports.out;
@@ -178,7 +178,7 @@ TEST_F(Coild, LabLoopIsFoundDisabledAndReleased) {
 
     // Removing the service enables the port it disabled.
     ASSERT_EQ(ctl({"unconfigure", "blue"}).status, 0);
-    EXPECT_TRUE(eventually({"show", "disabled-ports"}, "no disabled ports", 3));
+    EXPECT_TRUE(eventually({"show", "disabled-ports"}, "no disabled ports", 10));
     EXPECT_EQ(ctl({"lab", "ports"}).out.find("disabled"), std::string::npos);
 }
 
