@@ -9,7 +9,7 @@
 #include "diag/coil_debug.h"
 #include "frame/coil_log.h"
 
-static constexpr const char* coilUnit = "coil_cmbackend";
+[[maybe_unused]] static constexpr const char* coilUnit = "coil_cmbackend";
 
 namespace {
 

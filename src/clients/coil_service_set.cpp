@@ -6,7 +6,7 @@
 #include "clients/coil_service.h"
 #include "frame/coil_log.h"
 
-static constexpr const char* coilUnit = "coil_cmbackend";
+[[maybe_unused]] static constexpr const char* coilUnit = "coil_cmbackend";
 
 namespace {
 bool present(const coilServiceNode_t* r, unsigned field) { return coilFieldPresent(r->bitmap, field); }
