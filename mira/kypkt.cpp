@@ -168,15 +168,24 @@ int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint
     if (!vlan || vlan->deleting) return fail(ENXIO);
 
     std::vector<Port*> out;
+    Port* single = nullptr;  // the common case, one named port, stays off the heap
+    bool one = false;
     if (kind == KYPKT_TO_PORT) {
         if (!port || count < 1) return fail(EINVAL);
         for (int i = 0; i < count; ++i) {
-            if (Port* p = m.port(port[i])) {
-                out.push_back(p);
+            Port* p = nullptr;
+            if (Port* phys = m.port(port[i])) {
+                p = phys;
             } else if (Lif* l = m.lif(port[i])) {
-                out.push_back(activeMember(l));  // null: a trunk without active member
+                p = activeMember(l);  // null: a trunk without active member
             } else {
                 return fail(ENODEV);
+            }
+            if (count == 1) {
+                single = p;
+                one = true;
+            } else {
+                out.push_back(p);
             }
         }
     } else if (kind == KYPKT_TO_VLAN) {
@@ -187,13 +196,22 @@ int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint
     }
 
     ++stats().cpuSent;
-    auto copy = std::make_shared<const std::vector<uint8_t>>(frame, frame + length);
-    for (Port* p : out) {
-        if (p) {
-            transmit(p, copy, 0);
-        } else {
+    // Only a frame that reaches something needs a copy that outlives the call.
+    std::shared_ptr<const std::vector<uint8_t>> copy;
+    auto send = [&](Port* p) {
+        if (!p) {
             ++stats().dropTxDisabled;
+        } else if (!carriesOnward(p)) {
+            transmitNowhere(p, frame, length);
+        } else {
+            if (!copy) copy = std::make_shared<const std::vector<uint8_t>>(frame, frame + length);
+            transmit(p, copy, 0);
         }
+    };
+    if (one) {
+        send(single);
+    } else {
+        for (Port* p : out) send(p);
     }
     return int(length);
 }

@@ -57,6 +57,20 @@ void transmit(Port* egress, FramePtr frame, int hops) {
     }
 }
 
+bool carriesOnward(const Port* egress) {
+    return egress->enabled && !gDiscardTransmit && (egress->cablePeer || egress->hub);
+}
+
+void transmitNowhere(Port* egress, const uint8_t* frame, size_t length) {
+    if (!egress->enabled) {
+        ++gStats.dropTxDisabled;
+        return;
+    }
+    ++gStats.transmitted;
+    if (capturing()) captureFrame(egress->word, frame, length);
+    tapFrame(egress->word, true, frame, length);
+}
+
 void ingress(Port* port, const FramePtr& frame, int hops) {
     if (!port->enabled) {
         ++gStats.dropRxDisabled;

@@ -128,6 +128,12 @@ std::string setAdminState(const std::vector<uint32_t>& words, bool enabled);
 
 // Fabric (switch_fabric.cpp).
 void transmit(Port* egress, std::shared_ptr<const std::vector<uint8_t>> frame, int hops);
+// True when a frame leaving the port reaches something, so it needs a copy
+// that outlives the call.
+bool carriesOnward(const Port* egress);
+// A frame leaving a port that carries nothing onward: counted, captured and
+// tapped without copying it.
+void transmitNowhere(Port* egress, const uint8_t* frame, size_t length);
 void ingress(Port* port, const std::shared_ptr<const std::vector<uint8_t>>& frame, int hops);
 FabricStats& stats();
 void resetFabric();

@@ -79,12 +79,13 @@ int coilSendPdu(coilServiceNode* sr, coilPduBuf_t* frame) {
                 continue;
             }
             const char* vlanName = vpif->vlanIf->name;
-            const int linkUp = vlanLibIsPortLinkUp(word);
+            // Trace arguments are evaluated only while tracing is on.
             COIL_TRACE("%s Send portList numPorts:%d vlan:%s %d:%d egState:0x%x  inState:0x%x  portLinkUp:%d",
-                       "coilSendPdu", target.numPorts, vlanName, slot, pnum, vpif->egState, vpif->inState, linkUp);
+                       "coilSendPdu", target.numPorts, vlanName, slot, pnum, vpif->egState, vpif->inState,
+                       vlanLibIsPortLinkUp(word));
             if (!vlanLibVpifUpAndForwarding(vpif)) {
                 COIL_TRACE("%s Not sending vlan:%s %d:%d...egState:0x%x  inState:0x%x  portLinkUp:%d", "coilSendPdu",
-                           vlanName, slot, pnum, vpif->egState, vpif->inState, linkUp);
+                           vlanName, slot, pnum, vpif->egState, vpif->inState, vlanLibIsPortLinkUp(word));
                 continue;
             }
             uint32_t tx = 0;
@@ -97,10 +98,9 @@ int coilSendPdu(coilServiceNode* sr, coilPduBuf_t* frame) {
     for (vpif_t* vpif = getFirstVpifOnVlan(vlanIf); vpif != nullptr; vpif = getNextVpifOnVlan(vlanIf, vpif->lif)) {
         lif_t* lif = vpif->lif;
         const char* vlanName = vpif->vlanIf->name;
-        const int linkUp = vlanLibIsPortLinkUp(lif->portInstance);
         if (sr->hdr.clientType != COIL_CLIENT_DAEMON && !vlanLibVpifUpAndForwarding(vpif)) {
             COIL_TRACE("%s Not sending vlan:%s %d:%d...egState:0x%x  inState:0x%x  portLinkUp:%d", "coilSendPdu",
-                       vlanName, 0xffff, 0xffff, vpif->egState, vpif->inState, linkUp);
+                       vlanName, 0xffff, 0xffff, vpif->egState, vpif->inState, vlanLibIsPortLinkUp(lif->portInstance));
             continue;
         }
         uint32_t tx = 0;
@@ -108,7 +108,7 @@ int coilSendPdu(coilServiceNode* sr, coilPduBuf_t* frame) {
         COIL_TRACE("%s() Send portList numPorts:%d vlan:%s %d:%d egState:0x%x  inState:0x%x  portLinkUp:%d "
                    "isTrunk:%d isPartOfTrunk:%d",
                    "coilSendPdu", target.numPorts, vlanName, tx >> 16, tx & 0xffff, vpif->egState, vpif->inState,
-                   linkUp, isPortATrunk(lif), isPortPartOfTrunk(lif));
+                   vlanLibIsPortLinkUp(lif->portInstance), isPortATrunk(lif), isPortPartOfTrunk(lif));
         sendCopy(sr, frame, builtChecksum, tx);
     }
     return 0;

@@ -44,21 +44,51 @@ bool coilEmsGate(emsComponentHandle_t* handle, uint32_t conditionId) {
     return (handle->enableBits[index / 8] & (1u << (index % 8))) != 0;
 }
 
-void coilTraceLog(const char* file, int line, const char* func, const char* format, ...) {
+bool coilTraceGate(void) {
     if (_ems_trace_ComponentHandle == nullptr)
         emsRegisterComponent(2, &_ems_trace_ComponentDesc, &_ems_trace_ComponentHandle);
-    if (!coilEmsGate(_ems_trace_ComponentHandle, COIL_TRACE_COND)) return;
+    return coilEmsGate(_ems_trace_ComponentHandle, COIL_TRACE_COND);
+}
+
+bool coilDebugGate(void) { return coilEmsGate(_ems_COIL_ComponentHandle, COIL_COND_DEBUG_SUMMARY); }
+
+namespace {
+void notifyFormat(const char* file, int line, const char* func, emsComponentHandle_t* handle, uint32_t id,
+                  const char* format, va_list ap) {
+    va_list copy;
+    va_copy(copy, ap);
+    emsNotifyIncident(file, line, func, handle, id, format, &copy);
+    va_end(copy);
+}
+}  // namespace
+
+void coilTraceEmit(const char* file, int line, const char* func, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    emsNotifyIncident(file, line, func, _ems_trace_ComponentHandle, COIL_TRACE_COND, format, &ap);
+    notifyFormat(file, line, func, _ems_trace_ComponentHandle, COIL_TRACE_COND, format, ap);
+    va_end(ap);
+}
+
+void coilDebugEmit(const char* file, int line, const char* func, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    notifyFormat(file, line, func, _ems_COIL_ComponentHandle, COIL_COND_DEBUG_SUMMARY, format, ap);
+    va_end(ap);
+}
+
+void coilTraceLog(const char* file, int line, const char* func, const char* format, ...) {
+    if (!coilTraceGate()) return;
+    va_list ap;
+    va_start(ap, format);
+    notifyFormat(file, line, func, _ems_trace_ComponentHandle, COIL_TRACE_COND, format, ap);
     va_end(ap);
 }
 
 void coilDebugLog(const char* file, int line, const char* func, const char* format, ...) {
-    if (!coilEmsGate(_ems_COIL_ComponentHandle, COIL_COND_DEBUG_SUMMARY)) return;
+    if (!coilDebugGate()) return;
     va_list ap;
     va_start(ap, format);
-    emsNotifyIncident(file, line, func, _ems_COIL_ComponentHandle, COIL_COND_DEBUG_SUMMARY, format, &ap);
+    notifyFormat(file, line, func, _ems_COIL_ComponentHandle, COIL_COND_DEBUG_SUMMARY, format, ap);
     va_end(ap);
 }
 

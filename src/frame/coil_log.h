@@ -40,12 +40,28 @@ void coilDebugLog(const char* file, int line, const char* func, const char* form
 void coilSystemLog(const char* v1, const char* v2, const char* v3, int v4, const char* v5, const char* file, int line,
                    const char* func, const char* format, ...);
 
+// The gate of a trace or debug raise, then the incident without a second
+// gate: the macros below evaluate their arguments only for an enabled
+// condition, so tracing costs nothing while it is off.
+bool coilTraceGate(void);
+bool coilDebugGate(void);
+void coilTraceEmit(const char* file, int line, const char* func, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void coilDebugEmit(const char* file, int line, const char* func, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
 [[noreturn]] void coilAssertFail(const char* expr, const char* file, int line, const char* func);
 
 // Each source file defines `coilUnit`, its unit's name ("coil_state", ...),
 // which the log lines carry.
-#define COIL_TRACE(...) coilTraceLog(coilUnit, __LINE__, __func__, __VA_ARGS__)
-#define COIL_DEBUG(...) coilDebugLog(coilUnit, __LINE__, __func__, __VA_ARGS__)
+#define COIL_TRACE(...) \
+    do { \
+        if (coilTraceGate()) coilTraceEmit(coilUnit, __LINE__, __func__, __VA_ARGS__); \
+    } while (0)
+#define COIL_DEBUG(...) \
+    do { \
+        if (coilDebugGate()) coilDebugEmit(coilUnit, __LINE__, __func__, __VA_ARGS__); \
+    } while (0)
 #define coilAssert(expr) \
     do { \
         if (!(expr)) coilAssertFail(#expr, coilUnit, __LINE__, __func__); \
