@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
     if (!o.role.empty()) mira::dmlink::setStartRole(mira::dmlink::nodeStateByName(o.role));
     if (!o.peerDir.empty() && !mira::dmlink::start(o.peerDir, &error)) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
+        mira::control::stopControlServer();
         return 1;
     }
 
