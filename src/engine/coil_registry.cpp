@@ -40,7 +40,9 @@ int coilInsertServiceId(coilServiceIdNode* id) { return p2BtreeInsert(id, &coilG
 void coilRemoveServiceId(coilServiceIdNode* id) { p2BtreeDelete(id, &coilGlobal.root2); }
 
 coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstance) {
-    coilServiceNode key{};
+    // Only the key fields are set: the comparison reads nothing else, and a
+    // whole zeroed record would cost more than the search.
+    coilServiceNode key;
     coilCopyText(key.hdr.clientId, sizeof key.hdr.clientId, clientId);
     key.hdr.vlanIfInstance = vlanIfInstance;
     return static_cast<coilServiceNode*>(findNode(&key, coilGlobal.root1, fcmpCoilServiceNodeKey));
