@@ -57,7 +57,7 @@ void raiseDmEvent(uint32_t code, std::vector<uint8_t> data = {});
 void setDmInSync(bool inSync);
 // Delivers one checkpoint message to the handler of dmRegisterCheckpointHandler.
 void deliverCheckpoint(uint32_t kind, std::vector<uint8_t> message);
-// Receives what writeBackup sends (until the inter-process link exists).
+// Receives what writeBackup sends (mira/dm_link.h installs one for the peer link).
 using BackupSink = std::function<void(int kind, std::span<const uint8_t> message)>;
 void setBackupSink(BackupSink sink);
 
