@@ -16,6 +16,7 @@
 #include "mira/control_dispatch.h"
 #include "mira/control_frame.h"
 #include "mira/loop.h"
+#include "mira/peer_cred.h"
 #include "mira/platform.h"
 
 namespace mira::control {
@@ -71,7 +72,7 @@ void closeConnection(int fd) {
     server().connections.erase(it);
 }
 
-void sendReply(int fd, const std::string& payload) { sendAll(fd, encodeFrame(kTypeReply, payload)); }
+bool sendReply(int fd, const std::string& payload) { return sendAll(fd, encodeFrame(kTypeReply, payload)); }
 
 void sendError(int fd, const std::string& why) { sendReply(fd, encodeMessage(errorReply(why))); }
 
@@ -104,9 +105,15 @@ bool answerFrames(Connection& c) {
             case FrameReader::Status::Ready:
             {
                 const int fd = c.fd;
-                sendReply(fd, answerRequest(frame.type, frame.payload, server().runDir));
+                const bool sent = sendReply(fd, answerRequest(frame.type, frame.payload, server().runDir));
                 // The request may have stopped the server (and so this connection).
                 if (server().connections.count(fd) == 0) return false;
+                // A client that does not take its reply loses its connection,
+                // so that requests it queued cannot hold the loop again.
+                if (!sent) {
+                    closeConnection(fd);
+                    return false;
+                }
                 armIdleTimer(c);
                 break;
             }
@@ -137,14 +144,6 @@ void onConnectionEvent(int fd, int cond) {
     closeConnection(fd);
 }
 
-bool peerAllowed(int fd, uid_t* uid) {
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
-    *uid = cred.uid;
-    return cred.uid == ::geteuid() || cred.uid == 0;
-}
-
 void onListenReadable(int, int cond) {
     if (cond != 0) return;
     for (;;) {
@@ -153,9 +152,9 @@ void onListenReadable(int, int cond) {
             if (errno == EINTR) continue;
             return;
         }
-        uid_t uid = 0;
-        if (!peerAllowed(fd, &uid)) {
-            logLine("WARNING", "control", "refused a connection from uid " + std::to_string(uid));
+        PeerIdentity peer;
+        if (!peerIdentity(fd, &peer) || !controlPeerAllowed(peer, ::geteuid())) {
+            logLine("WARNING", "control", "refused a connection from uid " + std::to_string(peer.uid));
             ::close(fd);
             continue;
         }

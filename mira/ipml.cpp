@@ -36,6 +36,7 @@
 #include "mira/core_internal.h"
 #include "mira/ipml_wire.h"
 #include "mira/loop.h"
+#include "mira/peer_cred.h"
 #include "mira/platform.h"
 
 namespace {
@@ -84,6 +85,7 @@ struct Conn {
     std::string path;
     std::deque<Inbound> inbox;
     std::set<uint32_t> peers;
+    bool warnedFull = false;  // "too many peers" logged; again once below the bound
 };
 
 struct Group {
@@ -225,12 +227,35 @@ void flush(Peer* p) {
 
 // ---- Servicing a server's set -------------------------------------------------
 
+// False, with the connection closed and the reason logged, for a process of
+// another user and group, or one beyond the bound on peers.
+bool admit(Conn* server, int fd) {
+    mira::PeerIdentity who;
+    if (!mira::peerIdentity(fd, &who) || !mira::messagePeerAllowed(who, ::geteuid(), ::getegid())) {
+        warn("refused a connection to " + server->path + " from uid " + std::to_string(who.uid) + " gid " +
+             std::to_string(who.gid));
+        ::close(fd);
+        return false;
+    }
+    if (server->peers.size() >= mira::kIpmlMaxPeers) {
+        if (!server->warnedFull)
+            warn("too many peers on " + server->path + " (at most " + std::to_string(mira::kIpmlMaxPeers) +
+                 "); refusing connections");
+        server->warnedFull = true;
+        ::close(fd);
+        return false;
+    }
+    if (server->peers.size() + 1 < mira::kIpmlMaxPeers) server->warnedFull = false;
+    return true;
+}
+
 void acceptPeers(const void* handle) {
     for (int i = 0; i < kAcceptBudget; ++i) {
         Conn* server = connOf(handle);
         if (!server || server->listenFd < 0) return;
         int fd = ::accept4(server->listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
+        if (!admit(server, fd)) continue;
         auto peer = std::make_unique<Peer>();
         peer->id = newPeerId();
         peer->fd = fd;

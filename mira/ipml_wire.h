@@ -5,6 +5,8 @@
 // On the stream every message is one frame: a 32-bit big-endian length, then
 // that many bytes. Empty frames are skipped; a frame longer than
 // kIpmlMaxMessage ends the connection before any of its body is read.
+// Only processes of the server's user or group (or root) are taken as peers
+// (mira/peer_cred.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,10 @@ namespace mira {
 
 inline constexpr size_t kIpmlFrameHeader = 4;
 inline constexpr uint32_t kIpmlMaxMessage = 4096;
+
+// Peers one server keeps at once; a connection beyond them is closed at
+// once, without a peer event.
+inline constexpr size_t kIpmlMaxPeers = 128;
 
 // Bytes a server keeps waiting for one slow peer beyond what the socket
 // holds, unless the peer option 3 sets another bound.

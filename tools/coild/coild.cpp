@@ -95,10 +95,17 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-// The run directory is private to the daemon's user.
+// The run directory is private to the daemon's user. One that exists must
+// be a real directory (not a link someone else could redirect) of that user;
+// wider permissions are taken back.
 bool makeRunDir(const std::string& dir) {
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "coild: cannot create run directory %s: %s\n", dir.c_str(), std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+        std::fprintf(stderr, "coild: run directory %s is not a directory of this user\n", dir.c_str());
         return false;
     }
     if (chmod(dir.c_str(), 0700) != 0) {
