@@ -115,6 +115,41 @@ LabResult ports(const Args&) {
     return out;
 }
 
+// Frames from a host on a port's wire, to every port of the VLAN: on a
+// looped VLAN they circulate, a broadcast storm, until the hop limit ends
+// them or the loop is broken.
+LabResult broadcast(const Args& a) {
+    constexpr unsigned long kMaxFrames = 10000;
+    sw::Vlan* vlan = sw::model().vlanByName(a[0]);
+    if (vlan == nullptr || vlan->deleting) return refused("no VLAN " + a[0]);
+    uint32_t word = 0;
+    std::string error;
+    if (!parsePort(a[1], &word, &error)) return refused(error);
+    if (!portExists(word)) return refused(sw::model().unknownPort(word));
+    unsigned long count = 1;
+    if (a.size() > 2) {
+        char* end = nullptr;
+        count = std::strtoul(a[2].c_str(), &end, 10);
+        if (a[2].empty() || *end != '\0' || count < 1 || count > kMaxFrames)
+            return refused("\"" + a[2] + "\" is not a frame count (1.." + std::to_string(kMaxFrames) + ")");
+    }
+    for (unsigned long i = 0; i < count; i++) injectBroadcast(word, vlan->rec.tag);
+    return done(std::to_string(count) + " broadcast frame" + (count == 1 ? "" : "s") + " of " + a[0] + " entered " +
+                a[1]);
+}
+
+LabResult hopLimit(const Args& a) {
+    if (a[0] == "none") {
+        setHopLimit(-1);
+        return done("frames are flooded without a hop limit");
+    }
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(a[0].c_str(), &end, 10);
+    if (a[0].empty() || *end != '\0' || n > 1000) return refused("hop limit must be 0..1000 or none");
+    setHopLimit(int(n));
+    return done("hop limit " + a[0]);
+}
+
 uint16_t parseTag(const std::string& text, bool* ok) {
     char* end = nullptr;
     const unsigned long n = std::strtoul(text.c_str(), &end, 10);
@@ -193,6 +228,8 @@ LabResult run(LabOp op, const Args& a) {
         case LabOp::Ports: return ports(a);
         case LabOp::Role: return role(a);
         case LabOp::Checkpointing: return checkpointing(a);
+        case LabOp::Broadcast: return broadcast(a);
+        case LabOp::HopLimit: return hopLimit(a);
     }
     return refused("unknown lab command");
 }

@@ -29,6 +29,8 @@ const std::vector<LabSyntax>& table() {
         {LabOp::Ports, {"ports"}, "", 0, 0},
         {LabOp::Role, {"role"}, "primary|backup|standby", 1, 1},
         {LabOp::Checkpointing, {"checkpointing"}, "on|off", 1, 1},
+        {LabOp::Broadcast, {"broadcast"}, "VLAN PORT [COUNT]", 2, 3},
+        {LabOp::HopLimit, {"hop-limit"}, "N|none", 1, 1},
     };
     return commands;
 }

@@ -10,7 +10,7 @@ namespace mira::control {
 
 enum class LabOp {
     Cable, Uncable, Hub, Unhub, PortEnable, PortDisable, Block, Unblock, VlanAddPort, VlanRemovePort,
-    VlanRename, VlanRetag, VlanDelete, CaptureStop, Capture, Ports, Role, Checkpointing,
+    VlanRename, VlanRetag, VlanDelete, CaptureStop, Capture, Ports, Role, Checkpointing, Broadcast, HopLimit,
 };
 
 struct LabSyntax {

@@ -73,11 +73,17 @@ void scheduleItem(uint64_t id, WorkItem& item) {
     loop().schedule.emplace(item.due, item.order, id);
 }
 
-// Runs posted tasks until none is left (tasks posted meanwhile included).
-bool runTasks() {
+// Tasks the real-time loop runs before it looks at descriptors and timers
+// again. Tasks that keep posting tasks (frames circulating in a looped
+// network) would otherwise hold the loop for as long as they go on.
+constexpr size_t kTaskBudget = 4096;
+
+// Runs posted tasks until none is left (tasks posted meanwhile included),
+// or until `budget` tasks have run when it is not 0.
+bool runTasks(size_t budget = 0) {
     Loop& l = loop();
     bool ran = false;
-    while (!l.tasks.empty() && !l.isStopped) {
+    for (size_t n = 0; !l.tasks.empty() && !l.isStopped && (budget == 0 || n < budget); ++n) {
         Task t = std::move(l.tasks.front());
         l.tasks.pop_front();
         ran = true;
@@ -263,8 +269,8 @@ int run() {
         return 0;
     }
     while (!l.isStopped) {
-        runTasks();
-        while (runOneItem(monoUsec(), false)) runTasks();
+        runTasks(kTaskBudget);
+        while (runOneItem(monoUsec(), false)) runTasks(kTaskBudget);
         if (l.isStopped) break;
         int timeoutMs = -1;
         if (!l.tasks.empty()) {

@@ -47,7 +47,9 @@ bool addFd(int fd, FdHandler handler);
 void removeFd(int fd);
 
 // Real mode: runs until stop() (or until nothing is left that could ever
-// run: no task, work item or descriptor); returns 0. Virtual mode: runs what
+// run: no task, work item or descriptor); returns 0. Ready descriptors and
+// due work items get their turn after at most a few thousand posted tasks,
+// however many more those tasks post. Virtual mode: runs what
 // is due now and returns 0.
 int run();
 // Ends run() after the current callback; a stopped loop runs nothing more

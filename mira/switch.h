@@ -25,6 +25,9 @@
 // filter for that address and tag (dropped when none has one). Every other
 // frame is flooded out of the VLAN's other forwarding members; a frame is
 // flooded at most hopLimit times, so a cabled loop cannot circulate forever.
+// A port holds at most kEgressQueueFrames copies on its wire at once (its
+// line rate, as it were); what it sends beyond them is dropped and counted,
+// so a flood multiplied by a hub stays bounded in memory.
 // Nothing is learned: the model never narrows a flood to one port.
 #pragma once
 #include <cstddef>
@@ -95,8 +98,15 @@ bool hasCpuEntry(const uint8_t mac[6], uint32_t vlanIfInstance);
 // now (the caller is outside the switch, e.g. a test or a benchmark).
 void injectFrame(uint32_t port, const uint8_t* frame, size_t length);
 
-// How often one frame may be flooded before the fabric drops it (default 16).
+// How often one frame may be flooded before the fabric drops it (default
+// 16; below 0: no limit, frames on a loop circulate until it is broken).
 void setHopLimit(int hops);
+int hopLimit();
+inline constexpr uint32_t kEgressQueueFrames = 1024;
+
+// A broadcast frame of the VLAN with the given tag, from a host on the
+// port's wire (64 bytes, source MAC 02:00:00:00:00:01), handled now.
+void injectBroadcast(uint32_t port, uint16_t tag);
 // While set, frames leave their ports (counted, tapped, captured) but reach
 // nothing: a discarding fabric for measurements.
 void setDiscardTransmit(bool discard);
@@ -118,6 +128,7 @@ struct FabricStats {
     uint64_t dropBlocked = 0;
     uint64_t dropNoFilter = 0;    // CPU entry but no filter admits it
     uint64_t dropHopLimit = 0;
+    uint64_t dropCongested = 0;   // not sent: the egress port had kEgressQueueFrames on its wire
     uint64_t dropQueueFull = 0;
 };
 const FabricStats& fabricStats();

@@ -20,12 +20,14 @@ using FramePtr = std::shared_ptr<const std::vector<uint8_t>>;
 
 // The frame reaches the port at the other end of the wire later, and only
 // if the model it was sent in is still the current one.
-void arriveLater(const Port* at, FramePtr frame, int hops) {
+void arriveLater(Port* from, const Port* at, FramePtr frame, int hops) {
     const uint64_t generation = model().generation;
-    const uint32_t word = at->word;
-    post([generation, word, frame = std::move(frame), hops] {
+    const uint32_t word = at->word, fromWord = from->word;
+    ++from->inFlight;
+    post([generation, word, fromWord, frame = std::move(frame), hops] {
         Model& m = model();
         if (m.generation != generation) return;
+        if (Port* sender = m.port(fromWord); sender && sender->inFlight > 0) --sender->inFlight;
         if (Port* p = m.port(word)) ingress(p, frame, hops);
     });
 }
@@ -45,15 +47,19 @@ void transmit(Port* egress, FramePtr frame, int hops) {
         ++gStats.dropTxDisabled;
         return;
     }
+    if (egress->inFlight >= kEgressQueueFrames) {
+        ++gStats.dropCongested;
+        return;
+    }
     ++gStats.transmitted;
     if (capturing()) captureFrame(egress->word, frame->data(), frame->size());
     tapFrame(egress->word, true, frame->data(), frame->size());
     if (gDiscardTransmit) return;
     if (egress->cablePeer) {
-        arriveLater(egress->cablePeer, std::move(frame), hops);
+        arriveLater(egress, egress->cablePeer, std::move(frame), hops);
     } else if (egress->hub) {
         for (const Port* q : egress->hub->ports)
-            if (q != egress) arriveLater(q, frame, hops);
+            if (q != egress) arriveLater(egress, q, frame, hops);
     }
 }
 
@@ -114,7 +120,7 @@ void ingress(Port* port, const FramePtr& frame, int hops) {
         return;
     }
 
-    if (hops >= gHopLimit) {
+    if (gHopLimit >= 0 && hops >= gHopLimit) {
         ++gStats.dropHopLimit;
         return;
     }
@@ -134,7 +140,8 @@ void ingress(Port* port, const FramePtr& frame, int hops) {
 
 namespace mira {
 
-void setHopLimit(int hops) { sw::gHopLimit = hops < 0 ? 0 : hops; }
+void setHopLimit(int hops) { sw::gHopLimit = hops < 0 ? -1 : hops; }
+int hopLimit() { return sw::gHopLimit; }
 void setDiscardTransmit(bool discard) { sw::gDiscardTransmit = discard; }
 
 const FabricStats& fabricStats() { return sw::gStats; }
@@ -143,6 +150,17 @@ void injectFrame(uint32_t port, const uint8_t* frame, size_t length) {
     sw::Port* p = sw::model().port(port);
     if (!p || !frame) return;
     sw::ingress(p, std::make_shared<const std::vector<uint8_t>>(frame, frame + length), 0);
+}
+
+void injectBroadcast(uint32_t port, uint16_t tag) {
+    std::vector<uint8_t> f(64, 0);
+    std::memset(f.data(), 0xff, 6);                               // to everyone
+    const uint8_t host[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};  // a host on the wire
+    std::memcpy(f.data() + 6, host, 6);
+    f[12] = 0x81, f[13] = 0x00;
+    f[14] = uint8_t(tag >> 8 & 0x0f), f[15] = uint8_t(tag);
+    f[16] = 0x88, f[17] = 0xb5;  // local experimental EtherType
+    injectFrame(port, f.data(), f.size());
 }
 
 }  // namespace mira

@@ -32,6 +32,7 @@ struct Port {
     bool enabled = true;
     Port* cablePeer = nullptr;
     Hub* hub = nullptr;
+    uint32_t inFlight = 0;  // copies sent out of this port that have not arrived yet
 };
 
 struct Hub {
