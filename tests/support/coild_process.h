@@ -1,0 +1,78 @@
+// coild as a separate process in a temporary directory of its own, for
+// tests of faults that belong to a process or a socket: start, stop with a
+// signal, requests on its control socket, coilctl runs, the message
+// server's socket, and the process's memory.
+#pragma once
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mira/control_message.h"
+
+namespace coiltest {
+
+// A program of the build (found through COIL_BUILD_DIR).
+std::string buildProgram(const std::string& name);
+std::string readFile(const std::string& path);
+// Starts argv with standard output and error in the files; the pid or -1.
+pid_t spawnProgram(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
+// Waits up to timeoutMs: the exit status, 128 + the signal that ended it,
+// or -1 when it had to be killed.
+int waitExit(pid_t pid, int timeoutMs);
+// Polls the condition every 10 ms for up to `seconds`.
+bool within(double seconds, const std::function<bool()>& condition);
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+class CoildProcess {
+  public:
+    CoildProcess();  // makes the directory; nothing runs yet
+    ~CoildProcess();  // kills what still runs, removes the directory
+    CoildProcess(const CoildProcess&) = delete;
+    CoildProcess& operator=(const CoildProcess&) = delete;
+
+    // Starts coild (on the topology text when given, else the example
+    // chassis) and waits until its control socket answers.
+    bool start(const std::string& topology = "", const std::vector<std::string>& extra = {});
+    // SIGTERM; the exit status as waitExit gives it.
+    int terminate(int timeoutMs = 10'000);
+    void kill();  // SIGKILL, reaped
+    bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // One request frame on the control socket; false with the reason.
+    bool request(uint32_t type, const mira::control::Message& fields, mira::control::Message* reply,
+                 std::string* error, int timeoutMs = 10'000) const;
+    // coilctl with the run directory.
+    Outcome ctl(std::vector<std::string> args) const;
+
+    // The message server's socket (from the port file coild publishes).
+    std::string messageSocket() const;
+    // A connected Unix stream socket to the path, or -1.
+    static int connectTo(const std::string& path);
+
+    long rssKiB() const;  // resident memory now, from /proc
+    std::string log() const { return readFile(logPath); }
+    std::string errors() const { return readFile(base + "/coild.err"); }
+
+    std::string base, runDir, logPath;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// The 1172-byte client message (big-endian), as a client daemon sends it.
+std::vector<uint8_t> clientMessage(const std::string& clientId, uint32_t vlanIfInstance, uint32_t msgType,
+                                   uint32_t pollType = 2, uint32_t count = 0, uint32_t interval = 1);
+// A frame of the message server's stream: 32-bit length, then the body.
+std::vector<uint8_t> streamFrame(const std::vector<uint8_t>& body);
+bool sendAll(int fd, const void* data, size_t size);
+
+}  // namespace coiltest
