@@ -81,20 +81,25 @@ bool collectSavedConfig(std::vector<SavedRecord>* out, std::string* error) {
 }
 
 std::string formatSavedConfig(const std::vector<SavedRecord>& records) {
-    std::string out =
-        "# coil saved configuration, written by coild (coilctl save).\n"
-        "# One record per line: object, then attribute=value (values %-escaped).\n";
+    std::string out = std::string(kSavedConfigHeader) + "\n" +
+                      "# One record per line: object, then attribute=value (values %-escaped).\n";
     for (const SavedRecord& r : records) {
         out += r.object;
         for (const CmAttr& a : r.attrs) out += " " + a.name + "=" + control::escapeValue(a.value, true);
         out += "\n";
     }
-    return out;
+    return out + savedConfigEndLine(records.size());
+}
+
+std::string savedConfigEndLine(size_t records) {
+    return kSavedConfigEndPrefix + std::to_string(records) + " records\n";
 }
 
 bool parseSavedConfig(std::string_view text, const std::string& fileName, std::vector<SavedRecord>* out,
                       std::string* error) {
     std::vector<SavedRecord> records;
+    const bool written = text.starts_with(std::string(kSavedConfigHeader) + "\n");
+    const std::string_view ended = text;
     int line = 0;
     auto fail = [&](const std::string& what) {
         *error = fileName + ":" + std::to_string(line) + ": " + what;
@@ -131,6 +136,12 @@ bool parseSavedConfig(std::string_view text, const std::string& fileName, std::v
         }
         records.push_back(std::move(record));
     }
+    // A file coild wrote is whole only with its end line, last, counting its
+    // records: a file cut short at any byte is refused, not half applied.
+    if (written && !ended.ends_with(savedConfigEndLine(records.size())))
+        return fail("the file does not end with \"" +
+                    savedConfigEndLine(records.size()).substr(0, savedConfigEndLine(records.size()).size() - 1) +
+                    "\" (cut short?)");
     *out = std::move(records);
     return true;
 }

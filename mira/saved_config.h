@@ -8,6 +8,9 @@
 // escapeValue(value, true) (so they hold no blank, '=', '%' or control
 // character). Only configuration is stored: counters and derived fields
 // (txpkts, rxpkts, coilClients, numPorts, clientType, rowStatus) are left out.
+// A file that coild writes starts with kSavedConfigHeader and ends with
+// savedConfigEndLine(records); a file that starts so is refused unless it
+// ends so, which tells a file cut short from a shorter one.
 #pragma once
 #include <functional>
 #include <string>
@@ -19,6 +22,8 @@
 namespace mira {
 
 inline constexpr const char* kSavedConfigName = "coil.conf";
+inline constexpr const char* kSavedConfigHeader = "# coil saved configuration, written by coild (coilctl save).";
+inline constexpr const char* kSavedConfigEndPrefix = "# end of saved configuration: ";
 // Saved files larger than this are refused unread.
 inline constexpr size_t kSavedConfigMaxBytes = 4 * 1024 * 1024;
 
@@ -34,6 +39,8 @@ std::string savedConfigPath(const std::string& runDir);
 // and returns the configuration part of every record.
 bool collectSavedConfig(std::vector<SavedRecord>* out, std::string* error);
 std::string formatSavedConfig(const std::vector<SavedRecord>& records);
+// "# end of saved configuration: N records" and a newline.
+std::string savedConfigEndLine(size_t records);
 // Parses the text; on the first malformed line returns false with
 // "<fileName>:<line>: <what is wrong>" in *error.
 bool parseSavedConfig(std::string_view text, const std::string& fileName, std::vector<SavedRecord>* out,
