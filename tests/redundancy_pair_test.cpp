@@ -159,7 +159,6 @@ TEST_F(Pair, TheBackupFollowsThePrimaryAndTakesOverWithTheRemainingHoldTime) {
     stop(a, SIGKILL);
     ASSERT_TRUE(logged(b, "this module becomes the primary", 3)) << b.log();
     ASSERT_TRUE(logged(b, "activateCoilService() duration(", 2));
-    const auto takeover = Clock::now();
     const std::string log = b.log();
     int remaining = 0, elapsed = 0;
     const size_t at = log.find("activateCoilService() duration(");
@@ -169,8 +168,9 @@ TEST_F(Pair, TheBackupFollowsThePrimaryAndTakesOverWithTheRemainingHoldTime) {
     EXPECT_GE(elapsed, 2);
     EXPECT_EQ(remaining + elapsed, 6);
     EXPECT_EQ(show(b, "disabled-ports"), disabled);
+    // Still disabled right after the takeover, enabled when the remaining time is up. (How long after is
+    // not measured here: on a loaded machine the takeover is seen late.)
     EXPECT_TRUE(logged(b, "Enabling port 1:2. 6 second duration timer has expired.", remaining + 2));
-    EXPECT_GE(Clock::now() - takeover, std::chrono::seconds(remaining - 1));
 
     // The new primary runs the services: a loop on its own switch is cut.
     ASSERT_EQ(ctl(b, {"lab", "cable", "1:3", "1:4"}).first, 0);
