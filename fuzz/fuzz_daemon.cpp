@@ -130,12 +130,13 @@ void ensureBackupState() {
         configure("blue", "1", {{"interval", "2"}, {"action", "3"}, {"disablePort", "1"}, {"disablePortDuration", "300"}});
     if (findCoilServiceNode("1", kRed) == nullptr) configure("red", "1", {{"interval", "5"}});
     if (findCoilServiceNode("2", kBlue) == nullptr) configure("blue", "2", {{"retry", "3"}, {"action", "2"}});
-    if (coilPortControlGetFirst() == nullptr) {
-        std::vector<uint8_t> m = portControlAdd(port(1, 2), 100);
-        const std::vector<uint8_t> old = portControlAdd(port(1, 3), 400);
-        m.insert(m.end(), old.begin(), old.end());
-        coil_dm_Checkpoint_CB(nullptr, 1, m.data(), uint32_t(m.size()));
-    }
+    // Entries the previous input added go, so the list does not grow from
+    // input to input; the two standard ones come back.
+    while (coilPortControl* rec = coilPortControlGetFirst()) coilPortControlDestroy(rec);
+    std::vector<uint8_t> m = portControlAdd(port(1, 2), 100);
+    const std::vector<uint8_t> old = portControlAdd(port(1, 3), 400);
+    m.insert(m.end(), old.begin(), old.end());
+    coil_dm_Checkpoint_CB(nullptr, 1, m.data(), uint32_t(m.size()));
     settle();
 }
 

@@ -52,8 +52,8 @@ void startDaemonService(uint32_t peer, const char* clientId, uint32_t vlanIfInst
 constexpr uint32_t kDaemonPeer = 7;
 void ensureFrameServices();
 // On the backup, "1" on blue (disables for 300 s), "1" on red, "2" on blue
-// (identifiers 1 to 3) and, when the list is empty, the entries of 1:2
-// (disabled 100 s ago) and 1:3 (400 s ago) held for blue's "1".
+// (identifiers 1 to 3), and exactly the entries of 1:2 (disabled 100 s ago)
+// and 1:3 (400 s ago) held for blue's "1".
 void ensureBackupState();
 // A port control record (type 3, command 1) of a port held for blue's "1".
 std::vector<uint8_t> portControlAdd(uint32_t inPif, uint32_t secondsAgo);

@@ -122,8 +122,7 @@ void expand(std::string& out, const char* format, va_list ap) {
             if (length == "l") formatOne(out, spec, va_arg(ap, long));
             else if (length == "ll" || length == "q") formatOne(out, spec, va_arg(ap, long long));
             else if (length == "j") formatOne(out, spec, va_arg(ap, intmax_t));
-            else if (length == "z") formatOne(out, spec, va_arg(ap, ptrdiff_t));
-            else if (length == "t") formatOne(out, spec, va_arg(ap, ptrdiff_t));
+            else if (length == "z" || length == "t") formatOne(out, spec, va_arg(ap, ptrdiff_t));
             else formatOne(out, spec, va_arg(ap, int));  // hh and h arrive promoted to int
             break;
         case 'u':
@@ -135,8 +134,7 @@ void expand(std::string& out, const char* format, va_list ap) {
             if (length == "l") formatOne(out, spec, va_arg(ap, unsigned long));
             else if (length == "ll" || length == "q") formatOne(out, spec, va_arg(ap, unsigned long long));
             else if (length == "j") formatOne(out, spec, va_arg(ap, uintmax_t));
-            else if (length == "z") formatOne(out, spec, va_arg(ap, size_t));
-            else if (length == "t") formatOne(out, spec, va_arg(ap, size_t));
+            else if (length == "z" || length == "t") formatOne(out, spec, va_arg(ap, size_t));
             else formatOne(out, spec, va_arg(ap, unsigned));
             break;
         case 'c':

@@ -2,8 +2,10 @@
 // the run-time operations of mira/switch.h.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "dm.h"
 #include "mira/switch_model.h"
@@ -418,12 +420,18 @@ Vlan* findVlan(const std::string& name, std::string* why) {
 std::string portText(uint32_t word) { return std::to_string(wordSlot(word)) + ":" + std::to_string(wordPort(word)); }
 
 bool parsePortText(const std::string& text, uint32_t* word) {
+    // One to five decimal digits, nothing else.
+    auto number = [](std::string_view digits, unsigned* out) {
+        if (digits.empty() || digits.size() > 5) return false;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), *out);
+        return ec == std::errc() && end == digits.data() + digits.size();
+    };
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
     unsigned s = 0, p = 0;
-    int used = 0;
-    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-    if (std::sscanf(text.c_str(), "%5u:%5u%n", &s, &p, &used) != 2 || size_t(used) != text.size()) return false;
+    const std::string_view all(text);
+    if (!number(all.substr(0, colon), &s) || !number(all.substr(colon + 1), &p)) return false;
     if (s > 0xffff || p > 0xffff) return false;
-    if (text.find_first_of("+- ") != std::string::npos) return false;
     *word = portWord(s, p);
     return true;
 }

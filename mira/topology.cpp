@@ -3,6 +3,7 @@
 #include "mira/topology.h"
 
 #include <cctype>
+#include <charconv>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -35,19 +36,17 @@ uint32_t number(const std::string& text, uint32_t max, const char* what) {
     return uint32_t(v);
 }
 
+// Six pairs of hex digits separated by colons: "02:00:00:c0:11:01".
 sw::Mac mac(const std::string& text) {
     sw::Mac m{};
-    unsigned b[6];
-    int used = 0;
-    if (text.size() != 17 ||
-        std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%n", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &used) != 6 ||
-        used != 17)
-        fail("bad MAC address \"" + text + "\"");
-    for (int i = 0; i < 6; ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(text[i * 3])) ||
-            !std::isxdigit(static_cast<unsigned char>(text[i * 3 + 1])))
+    if (text.size() != 17) fail("bad MAC address \"" + text + "\"");
+    for (size_t i = 0; i < 6; ++i) {
+        const char* pair = text.data() + i * 3;
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(pair, pair + 2, value, 16);
+        if (ec != std::errc() || end != pair + 2 || (i < 5 && pair[2] != ':'))
             fail("bad MAC address \"" + text + "\"");
-        m[i] = uint8_t(b[i]);
+        m[i] = uint8_t(value);
     }
     return m;
 }

@@ -276,7 +276,9 @@ void coilRecordFormat(const coilObjectType& type, cmRequest_t* request, const cm
     if (info) bufferPutf(&request->output, "</%s>", info->name);
 }
 
-// Each type's four operations over the generic ones.
+// Each type's four operations over the generic ones. The argument is a type
+// name, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define COIL_RECORD_OPS(rec, code) \
     rec* rec##_alloc(void) { return static_cast<rec*>(coilRecordAlloc(typeOf(code))); } \
     void rec##_free(rec* record) { coilRecordFree(record); } \
@@ -286,6 +288,7 @@ void coilRecordFormat(const coilObjectType& type, cmRequest_t* request, const cm
     void rec##_format(cmRequest_t* request, const cmInfoEntry_t* info, rec* record) { \
         coilRecordFormat(typeOf(code), request, info, record); \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 COIL_RECORD_OPS(coilGlobalCfg_t, COIL_TYPE_GLOBAL_CFG)
 COIL_RECORD_OPS(coilDisabledPortStatus_t, COIL_TYPE_DISABLED_PORT_STATUS)

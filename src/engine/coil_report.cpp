@@ -35,11 +35,7 @@ void logReport(coilServiceNode* sr, uint32_t event) {
     miraTimeval_t now{};
     getmonotimeofday(&now);
     int32_t sec = now.tv_sec - sr->lastReportTime.tv_sec;
-    int32_t usec = now.tv_usec - sr->lastReportTime.tv_usec;
-    if (usec < 0) {
-        sec -= 1;
-        usec += 1000000;
-    }
+    if (now.tv_usec < sr->lastReportTime.tv_usec) sec -= 1;  // whole seconds elapsed
     if (sr->lastReportTime.tv_sec != 0 && sec < kReportHoldSeconds && event == EV_LOOP_DETECTED) return;
     sr->lastReportTime = now;
 

@@ -20,7 +20,7 @@ int dm_handler(uint32_t event, void* param2) {
             if (dmInSync()) coilLibGroup2Start();
             break;
         case DM_EVENT_PROCESS_STATE: {
-            coilAssert(param2 != NULL);
+            coilAssert(param2 != NULL);  // NOLINT(modernize-use-nullptr): the assertion names "param2 != NULL"
             char name[32];
             coilCopyText(name, sizeof name, static_cast<const dmProcessEvent_t*>(param2)->name);
             if (std::strcmp(name, "cli") == 0 || std::strcmp(name, "cfgmgr") == 0) coilLibGroup2Start();
