@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# System-level measurements through real coild and coilctl processes:
+#   control  `coilctl show services` against coild holding a full chassis
+#            (4,094 VLANs, 12,282 services)
+#   latency  real time from `coilctl lab cable` to the "Disabling port" line
+#            with interval 1, over 20 runs
+# Usage: scripts/bench-system.sh [control|latency|all]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+what=${1:-all}
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DCOIL_BENCH=ON -DCOIL_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc 2>/dev/null || echo 2)" --target coild coilctl >/dev/null
+coild=$PWD/build-bench/coild
+coilctl=$PWD/build-bench/coilctl
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/coil-bench.XXXXXX")
+pid=""
+cleanup() {
+    if [[ -n "$pid" ]]; then kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+now_ms() { date +%s%3N; }
+
+start_coild() {  # run-dir, then coild's options
+    local run=$1
+    shift
+    "$coild" --run-dir "$run" --log "$run/coil.log" "$@" &
+    pid=$!
+    for _ in $(seq 600); do
+        "$coilctl" --run-dir "$run" show >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    echo "coild did not answer" >&2
+    return 1
+}
+
+stop_coild() {
+    kill -TERM "$pid"
+    wait "$pid" || true
+    pid=""
+}
+
+control() {
+    local run=$work/control
+    mkdir -p "$run"
+    chmod 700 "$run"
+    # The full chassis: 4,094 VLANs of 8 ports on slots 1-3 of 48 ports.
+    {
+        echo "chassis mac 02:00:00:c0:11:01 slots 3 first 1 ports 48"
+        for i in $(seq 4094); do
+            ports=""
+            for k in $(seq 0 7); do
+                index=$(( ((i - 1) * 8 + k) % 144 ))
+                ports+="${ports:+,}$(( index / 48 + 1 )):$(( index % 48 + 1 ))"
+            done
+            echo "vlan v$i instance $i tag $i ports $ports"
+        done
+    } > "$work/full.topo"
+    # Clients "1" and "2" come back from saved configuration; a third client's
+    # services are configured live.
+    {
+        echo "coilGlobalCfg enable=true disablePortWaitTime=2"
+        for i in $(seq 4094); do
+            for c in 1 2; do
+                echo "coilServiceNode vlanIfInstance=$i clientIdentifier=$c vlan=v$i interval=600 retry=0 action=3 pollType=2"
+            done
+        done
+    } > "$run/coil.conf"
+    start_coild "$run" --topology "$work/full.topo"
+    for i in $(seq 4094); do
+        "$coilctl" --run-dir "$run" set coilServiceNode clientIdentifier=ospf vlanIfInstance=0 "vlan=v$i" \
+            interval=600 rowStatus=createAndGo >/dev/null
+    done
+    echo "services: $("$coilctl" --run-dir "$run" --json show | grep -o '"coilClients": *"[0-9]*"' || true)"
+    local times=()
+    for _ in $(seq 5); do
+        local t0=$(now_ms)
+        "$coilctl" --run-dir "$run" show services > "$work/services.txt"
+        times+=($(( $(now_ms) - t0 )))
+    done
+    echo "show services: $(wc -l < "$work/services.txt") lines; ms per run: ${times[*]}"
+    printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print "median ms: " a[int((NR+1)/2)]}'
+    stop_coild
+}
+
+latency() {
+    local run=$work/latency
+    mkdir -p "$run"
+    chmod 700 "$run"
+    start_coild "$run"
+    "$coilctl" --run-dir "$run" enable >/dev/null
+    "$coilctl" --run-dir "$run" configure blue interval 1 disable-port permanent >/dev/null
+    local times=()
+    for _ in $(seq 20); do
+        local before
+        before=$(grep -c "Disabling port" "$run/coil.log" || true)
+        local t0=$(now_ms)
+        "$coilctl" --run-dir "$run" lab cable 1:1 1:2 >/dev/null
+        while [[ $(grep -c "Disabling port" "$run/coil.log" || true) -le $before ]]; do sleep 0.005; done
+        times+=($(( $(now_ms) - t0 )))
+        # Back to a loop-free switch with both ports enabled.
+        "$coilctl" --run-dir "$run" lab uncable 1:1 >/dev/null
+        "$coilctl" --run-dir "$run" lab port enable 1:1 >/dev/null
+        "$coilctl" --run-dir "$run" lab port enable 1:2 >/dev/null
+        sleep 1.2
+    done
+    echo "detection latency ms: ${times[*]}"
+    printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print "median ms: " a[int((NR+1)/2)] "  max ms: " a[NR]}'
+    stop_coild
+}
+
+case $what in
+    control) control ;;
+    latency) latency ;;
+    all) control; latency ;;
+    *) echo "usage: $0 [control|latency|all]" >&2; exit 2 ;;
+esac
