@@ -20,9 +20,11 @@
 #include "support/harness.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
 #include <sanitizer/lsan_interface.h>
 #define COIL_UNDER_ASAN 1
+// The sanitizer runtime's count of bytes in use (not declared in every
+// compiler's headers).
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 namespace {
