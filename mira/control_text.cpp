@@ -36,6 +36,10 @@ bool unescapeValue(std::string_view text, std::string* out) {
     std::string value;
     value.reserve(text.size());
     for (size_t i = 0; i < text.size(); i++) {
+        // A NUL is never part of a value, raw or escaped: it would cut the
+        // value short wherever it is used as a text, and it cannot be
+        // written back.
+        if (text[i] == '\0') return false;
         if (text[i] != '%') {
             value.push_back(text[i]);
             continue;

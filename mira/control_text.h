@@ -11,7 +11,7 @@ namespace mira::control {
 // digits); with escapeBlank also ' ' and '='.
 std::string escapeValue(std::string_view value, bool escapeBlank = false);
 // Reverses escapeValue; false on a '%' not followed by two hex digits, or on
-// an escape that would give NUL.
+// a NUL, raw or escaped.
 bool unescapeValue(std::string_view text, std::string* out);
 
 }  // namespace mira::control

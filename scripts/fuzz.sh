@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-if [[ ${#targets[@]} -eq 0 ]]; then targets=(frame client_message checkpoint topology); fi
+if [[ ${#targets[@]} -eq 0 ]]; then targets=(frame client_message checkpoint topology control saved_config); fi
 dir=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCOIL_FUZZ=ON -DCOIL_TESTS=OFF -DCOIL_WERROR=ON \
@@ -27,6 +27,8 @@ max_len() {
     esac
 }
 
+# The record walk prints unknown checkpoint types to standard output, which
+# the runs close (-close_fd_mask=1); reports go to standard error.
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$dir/artifacts"
 failed=()
@@ -37,7 +39,7 @@ for t in "${targets[@]}"; do
     log="$dir/fuzz_$t.log"
     echo "fuzz_$t: $seconds s"
     if ! "$dir/fuzz/fuzz_$t" "$work" "fuzz/corpus/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
-        -timeout=20 -print_final_stats=1 -artifact_prefix="$dir/artifacts/$t-" >"$log" 2>&1; then
+        -timeout=20 -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$dir/artifacts/$t-" >"$log" 2>&1; then
         failed+=("$t")
         grep -E "ERROR|SUMMARY|Test unit written" "$log" || tail -n 30 "$log"
     fi

@@ -66,16 +66,19 @@ TEST(ControlFaults, GarbageAndCutRequestsGetAnErrorAndCoildGoesOn) {
                                encodeFrame(kTypeCm, "method=get\nobject=coilNothing\nflag=exact\n") +
                                encodeFrame(kTypeCm, "method=set\nobject=coilServiceNode\nattr=interval\n") +
                                encodeFrame(kTypeSave, "arg=now\n") + encodeFrame(kTypeLab, "") +
+                               // A raw NUL in an attribute's name once came back in an
+                               // error reply that no client could read.
+                               encodeFrame(kTypeCm, std::string("method=set\nobject=coilDebug\nattr=cmd\0=3\n", 40)) +
                                encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nflag=exact\ncount=1\n");
     ASSERT_TRUE(coiltest::sendAll(fd, stream.data(), stream.size()));
     bool closed = false;
-    std::vector<Message> replies = readReplies(fd, 7, &closed);
-    ASSERT_EQ(replies.size(), 7u);
-    for (size_t i = 0; i < 6; i++) {
+    std::vector<Message> replies = readReplies(fd, 8, &closed);
+    ASSERT_EQ(replies.size(), 8u);
+    for (size_t i = 0; i < 7; i++) {
         EXPECT_EQ(replies[i].get("status"), "error") << i;
         EXPECT_FALSE(replies[i].get("error").empty()) << i;
     }
-    EXPECT_EQ(replies[6].get("status"), "ok");
+    EXPECT_EQ(replies[7].get("status"), "ok");
     ::close(fd);
 
     // A request cut short by the end of its connection.

@@ -1,0 +1,65 @@
+// Saved configuration files as coild replays them at start-up: read, parsed,
+// every record built and every value converted by the daemon's objects,
+// then applied. A file that is refused must leave the configuration exactly
+// as it was, and its error must name the file. Every service the input
+// created is removed and the global settings put back after it.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "clients/coil_service.h"
+#include "fuzz_daemon.h"
+#include "mira/saved_config.h"
+
+using namespace coilfuzz;
+
+namespace {
+
+bool baseline(const coilServiceNode* sr) {
+    const std::string_view client(sr->hdr.clientId);
+    return (sr->hdr.vlanIfInstance == kBlue && (client == "1" || client == "2")) ||
+           (sr->hdr.vlanIfInstance == kRed && (client == "1" || client == "d"));
+}
+
+std::string snapshot() {
+    return mira::cmWalk("coilGlobalCfg", {}).output + "\n" + mira::cmWalk("coilServiceNode", {}).output;
+}
+
+void restore() {
+    for (coilServiceNode* sr = coilFirstService(); sr != nullptr;) {
+        coilServiceNode* next = coilNextService(sr);
+        if (!baseline(sr)) coilNodeCleanup(sr);
+        sr = next;
+    }
+    mira::cmRun("set", "coilGlobalCfg", {{"enable", "true"}, {"disablePortWaitTime", "2"}, {"rowStatus", "active"}});
+    ensureFrameServices();
+}
+
+const std::string& filePath() {
+    static const std::string path = "/tmp/coil-fuzz-saved-" + std::to_string(::getpid()) + ".conf";
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    startDaemon(DM_NODE_STATE_PRIMARY);
+    ensureFrameServices();
+    FILE* f = std::fopen(filePath().c_str(), "wb");
+    if (f == nullptr) return 0;
+    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    if (std::fclose(f) != 0 || !written) return 0;
+
+    const std::string before = snapshot();
+    const mira::ReplayOutcome out = mira::replaySavedConfig(filePath());
+    settle();
+    if (out.refused && (snapshot() != before || out.applied != 0 || out.error.rfind(filePath(), 0) != 0))
+        __builtin_trap();
+    for (const std::string& problem : out.problems)
+        if (problem.rfind(filePath() + ":", 0) != 0) __builtin_trap();
+    restore();
+    return 0;
+}
