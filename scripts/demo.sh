@@ -9,8 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build -DCOIL_WERROR=ON >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target coild coilctl >/dev/null
+build=${COIL_DEMO_BUILD_DIR:-build}  # another build directory, e.g. for scripts/valgrind-demo.sh
+cmake -S . -B "$build" -DCOIL_WERROR=ON >/dev/null
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target coild coilctl >/dev/null
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/coil-demo.XXXXXX")
 log="$run/coil.log"
@@ -22,7 +23,11 @@ cleanup() {
 trap cleanup EXIT
 
 start=$(date +%s)
-ctl() { ./build/coilctl --run-dir "$run" "$@"; }
+# COILD_WRAPPER and COILCTL_WRAPPER, when set, are command prefixes (such as
+# valgrind and its options) for the two programs (scripts/valgrind-demo.sh).
+read -r -a coild_wrapper <<<"${COILD_WRAPPER:-}"
+read -r -a coilctl_wrapper <<<"${COILCTL_WRAPPER:-}"
+ctl() { "${coilctl_wrapper[@]}" "$build/coilctl" --run-dir "$run" "$@"; }
 say() { printf '\n[%2ds] %s\n' "$(( $(date +%s) - start ))" "$*"; }
 run_ctl() { printf '  $ coilctl %s\n' "$*"; ctl "$@" | sed 's/^/    /'; }
 seen=0
@@ -41,9 +46,9 @@ wait_log() {  # PATTERN COUNT SECONDS: until the log has COUNT lines matching
 }
 port_line() { ctl lab ports | awk -v p="$1" '$1 == p' | sed 's/^/    /'; }
 
-./build/coild --run-dir "$run" --log "$log" >"$run/coild.out" &
+"${coild_wrapper[@]}" "$build/coild" --run-dir "$run" --log "$log" >"$run/coild.out" &
 pid=$!
-for _ in $(seq 50); do ctl show >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 300); do ctl show >/dev/null 2>&1 && break; sleep 0.1; done
 
 say "coild runs on the example chassis (4 slots of 24 ports; VLAN blue on 1:1-1:8, 2:1-2:4 and trunk 5:1)"
 run_ctl enable
