@@ -25,9 +25,11 @@
 // filter for that address and tag (dropped when none has one). Every other
 // frame is flooded out of the VLAN's other forwarding members; a frame is
 // flooded at most hopLimit times, so a cabled loop cannot circulate forever.
-// A port holds at most kEgressQueueFrames copies on its wire at once (its
-// line rate, as it were); what it sends beyond them is dropped and counted,
-// so a flood multiplied by a hub stays bounded in memory.
+// A port holds at most kEgressQueueFrames forwarded copies on its wire at
+// once (its line rate, as it were); what it floods beyond them is dropped
+// and counted, so a flood multiplied by a hub stays bounded in memory.
+// Frames the CPU sends are never held back (a switch queues its own control
+// frames first).
 // Nothing is learned: the model never narrows a flood to one port.
 #pragma once
 #include <cstddef>
@@ -128,7 +130,7 @@ struct FabricStats {
     uint64_t dropBlocked = 0;
     uint64_t dropNoFilter = 0;    // CPU entry but no filter admits it
     uint64_t dropHopLimit = 0;
-    uint64_t dropCongested = 0;   // not sent: the egress port had kEgressQueueFrames on its wire
+    uint64_t dropCongested = 0;   // not flooded: the egress port had kEgressQueueFrames on its wire
     uint64_t dropQueueFull = 0;
 };
 const FabricStats& fabricStats();

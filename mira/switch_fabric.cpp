@@ -47,7 +47,9 @@ void transmit(Port* egress, FramePtr frame, int hops) {
         ++gStats.dropTxDisabled;
         return;
     }
-    if (egress->inFlight >= kEgressQueueFrames) {
+    // Frames of the CPU (hops 0) go first, as a switch queues its own
+    // control frames ahead of the traffic it forwards.
+    if (hops > 0 && egress->inFlight >= kEgressQueueFrames) {
         ++gStats.dropCongested;
         return;
     }

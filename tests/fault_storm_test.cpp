@@ -1,8 +1,9 @@
-// A broadcast storm in coild's simulated switch: eight ports of one VLAN in
-// a hub, no hop limit, one broadcast frame multiplied by the hub for as long
-// as the test runs. Meanwhile the control socket answers within 100 ms, the
+// A broadcast storm in coild's simulated switch: the ports of one VLAN in a
+// hub, no hop limit, one broadcast frame multiplied by the hub for as long
+// as the loop lasts. Meanwhile the control socket answers within 100 ms, the
 // one-second tick still sends the service's probes, memory stays bounded,
-// and SIGTERM still ends coild cleanly.
+// and SIGTERM still ends coild cleanly; and a service that disables ports
+// ends the storm.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -114,7 +115,9 @@ TEST_F(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculate) {
 
     std::sort(latencies.begin(), latencies.end());
     const double median = latencies[latencies.size() / 2], worst = latencies.back();
-    EXPECT_GT(busy, 0.5) << "the storm is not running: coild used " << busy * 100 << "% of a CPU";
+    // An idle coild uses next to nothing; a storm all it gets (less when the
+    // machine is busy with other tests).
+    EXPECT_GT(busy, 0.15) << "the storm is not running: coild used " << busy * 100 << "% of a CPU";
     EXPECT_GE(probes, 2) << "the one-second tick was held up: " << probesBefore << " then " << probesAfter;
     EXPECT_LT(median, 100.0);
     EXPECT_LT(worst, 1000.0) << "even on a loaded machine";
@@ -129,6 +132,44 @@ TEST_F(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculate) {
                 "worst %.2f ms; coilctl show %.1f ms (process included); %ld probes sent in %.1f s; "
                 "SIGTERM to exit %.1f ms\n",
                 busy * 100, rss, latencies.size(), median, worst, ctlMs, probes, wall, stopMs);
+}
+
+TEST_F(Storm, AServiceThatDisablesPortsEndsIt) {
+    const char* const chassis =
+        "chassis mac 02:00:00:c0:11:01 slots 2 first 1 ports 8\n"
+        "vlan blue instance 100 tag 100 ports 1:1-1:4\n"
+        "hub storm 1:1,1:2,1:3,1:4\n";
+    ASSERT_TRUE(coild.start(chassis)) << coild.errors();
+    EXPECT_EQ(coild.ctl({"enable"}).status, 0);
+    lab({"hop-limit", "none"});
+    lab({"broadcast", "blue", "1:1"});
+    const pid_t pid = coild.pid();
+    auto busyOver = [&](double seconds) {
+        const double before = cpuSeconds(pid);
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        return (cpuSeconds(pid) - before) / seconds;
+    };
+    const double storming = busyOver(0.5);
+
+    // Its probes go out ahead of the flood, come back, and each loop found
+    // costs the hub one port, until one is left.
+    const auto begin = Clock::now();
+    EXPECT_EQ(coild.ctl({"configure", "blue", "interval", "1", "disable-port", "permanent"}).status, 0);
+    auto disabled = [&] {
+        const std::string out = coild.ctl({"show", "disabled-ports"}).out;
+        int n = 0;
+        for (size_t at = out.find("permanent"); at != std::string::npos; at = out.find("permanent", at + 1)) n++;
+        return n;
+    };
+    EXPECT_TRUE(coiltest::within(30, [&] { return disabled() == 3; })) << disabled() << " ports disabled";
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    const double after = busyOver(1.0);
+    EXPECT_GT(storming, 0.15) << "no storm to end";
+    EXPECT_LT(after, 0.05) << "frames still circulate";
+    EXPECT_EQ(coild.terminate(), 0);
+    std::printf("[ figures  ] storm in a hub of 4: coild busy %.0f%%; the service disabled 3 ports in %.1f s; "
+                "then busy %.0f%%\n",
+                storming * 100, seconds, after * 100);
 }
 
 }  // namespace
