@@ -142,7 +142,9 @@ TEST_F(FaultyClients, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     EXPECT_TRUE(serviceListed("steady"));
     EXPECT_TRUE(serviceListed("good"));
     const long rssAfter = coild.rssKiB();
-    EXPECT_LT(rssAfter - rssBefore, 4096) << "kB grown over a thousand connections";
+    if (!coiltest::kSanitizerBuild) {
+        EXPECT_LT(rssAfter - rssBefore, 4096) << "kB grown over a thousand connections";
+    }
     // A new client is served as the first ones were.
     int late = connect();
     ASSERT_GE(late, 0);

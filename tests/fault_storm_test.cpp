@@ -121,7 +121,9 @@ TEST_F(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculate) {
     EXPECT_GE(probes, 2) << "the one-second tick was held up: " << probesBefore << " then " << probesAfter;
     EXPECT_LT(median, 100.0);
     EXPECT_LT(worst, 1000.0) << "even on a loaded machine";
-    EXPECT_LT(rss, 64 * 1024) << "kB";
+    if (!coiltest::kSanitizerBuild) {
+        EXPECT_LT(rss, 64 * 1024) << "kB";
+    }
 
     const auto stopBegin = Clock::now();
     EXPECT_EQ(coild.terminate(10'000), 0);

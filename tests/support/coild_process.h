@@ -15,6 +15,14 @@
 
 namespace coiltest {
 
+// True in the sanitizer build, whose programs keep freed memory in
+// quarantine for a while: their resident size says little about leaks.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizerBuild = true;
+#else
+inline constexpr bool kSanitizerBuild = false;
+#endif
+
 // A program of the build (found through COIL_BUILD_DIR).
 std::string buildProgram(const std::string& name);
 std::string readFile(const std::string& path);
