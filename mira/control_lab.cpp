@@ -166,7 +166,7 @@ LabResult run(LabOp op, const Args& a) {
         case LabOp::Uncable:
             return withPorts(a, [](auto& p, std::string* e) { return uncablePort(p[0], e); }, "uncabled " + a[0]);
         case LabOp::Hub: {
-            const std::string hub = a[0];
+            const std::string& hub = a[0];
             return withPorts(
                 Args(a.begin() + 1, a.end()),
                 [hub](auto& p, std::string* e) {
@@ -194,18 +194,18 @@ LabResult run(LabOp op, const Args& a) {
         case LabOp::Block:
         case LabOp::Unblock: {
             const bool block = op == LabOp::Block;
-            const std::string vlan = a[0];
+            const std::string& vlan = a[0];
             return withPorts(Args{a[1]},
                              [vlan, block](auto& p, std::string* e) { return setPortBlocked(vlan, p[0], block, e); },
                              "port " + a[1] + (block ? " blocked in " : " forwarding in ") + vlan);
         }
         case LabOp::VlanAddPort: {
-            const std::string vlan = a[0];
+            const std::string& vlan = a[0];
             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return addVlanPort(vlan, p[0], e); },
                              "port " + a[1] + " added to " + vlan);
         }
         case LabOp::VlanRemovePort: {
-            const std::string vlan = a[0];
+            const std::string& vlan = a[0];
             return withPorts(Args{a[1]}, [vlan](auto& p, std::string* e) { return removeVlanPort(vlan, p[0], e); },
                              "port " + a[1] + " removed from " + vlan);
         }

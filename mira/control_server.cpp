@@ -25,7 +25,7 @@ namespace {
 
 // How long a reply may wait for a client that does not read.
 constexpr int kSendTimeoutMs = 2000;
-constexpr size_t kReadChunk = 16 * 1024;
+constexpr size_t kReadChunk = size_t{16} * 1024;
 
 struct Connection {
     int fd = -1;

@@ -8,7 +8,7 @@
 namespace mira::control {
 
 // Largest capture returned; the rest is still written to standard output.
-inline constexpr size_t kMaxCapturedStdout = 1024 * 1024;
+inline constexpr size_t kMaxCapturedStdout = size_t{1024} * 1024;
 
 // Runs fn with file descriptor 1 redirected to an anonymous file, then
 // writes what fn printed to the real standard output as well and returns it.

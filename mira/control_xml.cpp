@@ -157,7 +157,7 @@ std::string formatXmlRecord(const XmlRecord& record) {
         if (value.empty())
             out += "<" + name + "/>";
         else
-            out += "<" + name + ">" + encodeText(value) + "</" + name + ">";
+            out.append("<").append(name).append(">").append(encodeText(value)).append("</").append(name).append(">");
     }
     return out + "</" + record.object + ">";
 }

@@ -27,7 +27,7 @@ using control::FrameReader;
 
 // How long a checkpoint may wait for a peer that does not read.
 constexpr int kSendTimeoutMs = 2000;
-constexpr size_t kReadChunk = 16 * 1024;
+constexpr size_t kReadChunk = size_t{16} * 1024;
 // The daemon reports process state 9 once its configuration is loaded:
 // before that a backup could not apply the primary's records.
 constexpr int kStateConfigLoaded = 9;

@@ -44,7 +44,7 @@ namespace {
 using mira::kIpmlFrameHeader;
 using mira::kIpmlMaxMessage;
 
-constexpr size_t kReadBudget = 64 * 1024;  // per peer per servicing; the rest waits for the next
+constexpr size_t kReadBudget = size_t{64} * 1024;  // per peer per servicing; the rest waits for the next
 constexpr int kAcceptBudget = 16;
 
 // What an epoll entry of a server's set stands for (upper half of its data).

@@ -23,7 +23,7 @@ inline constexpr size_t kIpmlMaxPeers = 128;
 
 // Bytes a server keeps waiting for one slow peer beyond what the socket
 // holds, unless the peer option 3 sets another bound.
-inline constexpr size_t kIpmlDefaultQueueBytes = 64 * 1024;
+inline constexpr size_t kIpmlDefaultQueueBytes = size_t{64} * 1024;
 
 // Negative results of ipmlSend besides IPML_QUEUED; the caller keeps the
 // packet.

@@ -25,7 +25,7 @@ inline constexpr const char* kSavedConfigName = "coil.conf";
 inline constexpr const char* kSavedConfigHeader = "# coil saved configuration, written by coild (coilctl save).";
 inline constexpr const char* kSavedConfigEndPrefix = "# end of saved configuration: ";
 // Saved files larger than this are refused unread.
-inline constexpr size_t kSavedConfigMaxBytes = 4 * 1024 * 1024;
+inline constexpr size_t kSavedConfigMaxBytes = size_t{4} * 1024 * 1024;
 
 struct SavedRecord {
     int line = 0;  // where it stood in the file (0 for records not read from one)
@@ -71,6 +71,6 @@ ReplayOutcome replaySavedConfig(const std::string& path);
 // delivers the configuration manager's load event (2), through the loop.
 // Outcomes are written to the event log and, when the file is refused, to
 // standard error. then, when given, runs after the load event.
-void loadConfigWhenReady(const std::string& path, std::function<void()> then = {});
+void loadConfigWhenReady(const std::string& path, const std::function<void()>& then = {});
 
 }  // namespace mira

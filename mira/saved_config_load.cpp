@@ -76,7 +76,8 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
         std::string why;
         if (!cmPrepare("set", records[i].object, records[i].attrs, &prepared[i], &why)) {
             outcome.refused = true;
-            outcome.error = path + ":" + std::to_string(records[i].line) + ": " + why;
+            outcome.error = path;
+            outcome.error.append(":").append(std::to_string(records[i].line)).append(": ").append(why);
             return outcome;
         }
     }
@@ -87,14 +88,16 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
         } else {
             std::string message = r.message;
             while (!message.empty() && message.back() == '\n') message.pop_back();
-            outcome.problems.push_back(path + ":" + std::to_string(records[i].line) + ": " +
-                                       (message.empty() ? "refused" : message));
+            std::string problem = path;
+            problem.append(":").append(std::to_string(records[i].line)).append(": ");
+            problem.append(message.empty() ? "refused" : message);
+            outcome.problems.push_back(std::move(problem));
         }
     }
     return outcome;
 }
 
-void loadConfigWhenReady(const std::string& path, std::function<void()> then) {
+void loadConfigWhenReady(const std::string& path, const std::function<void()>& then) {
     auto id = std::make_shared<uint64_t>(0);
     *id = addWorkItem(kReadyPollUsec, true, [path, id, then] {
         if (cmEventCallback() == nullptr || ownProcessState() < kStateVlanReady) return;
