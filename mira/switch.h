@@ -101,7 +101,8 @@ bool hasCpuEntry(const uint8_t mac[6], uint32_t vlanIfInstance);
 void injectFrame(uint32_t port, const uint8_t* frame, size_t length);
 
 // How often one frame may be flooded before the fabric drops it (default
-// 16; below 0: no limit, frames on a loop circulate until it is broken).
+// 16; below 0: no limit, frames on a loop circulate until it is broken, so
+// in virtual time drain() and advance() do not return while it lasts).
 void setHopLimit(int hops);
 int hopLimit();
 inline constexpr uint32_t kEgressQueueFrames = 1024;
