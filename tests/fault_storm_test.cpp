@@ -119,7 +119,9 @@ TEST_F(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculate) {
     // machine is busy with other tests).
     EXPECT_GT(busy, 0.15) << "the storm is not running: coild used " << busy * 100 << "% of a CPU";
     EXPECT_GE(probes, 2) << "the one-second tick was held up: " << probesBefore << " then " << probesAfter;
-    EXPECT_LT(median, 100.0);
+    // The 100 ms answer holds in the plain build; the sanitizer build runs
+    // everything several times slower.
+    EXPECT_LT(median, coiltest::kSanitizerBuild ? 500.0 : 100.0);
     EXPECT_LT(worst, 1000.0) << "even on a loaded machine";
     if (!coiltest::kSanitizerBuild) {
         EXPECT_LT(rss, 64 * 1024) << "kB";
