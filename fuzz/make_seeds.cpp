@@ -2,6 +2,7 @@
 // seeds carry the identifiers, checksums and times the target's daemon
 // holds:  coil_fuzz_seeds frame|checkpoint|client_message <directory>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -178,6 +179,14 @@ void clientMessageSeeds() {
     write("unknown-vlan-and-opcode", join({message(1, "u", 999, periodic, 0, 0, 0), message(9, "u", kBlue, periodic, 0, 0, 0)}));
     write("peer-events", join({peerEvent(1, 5, 7), peerEvent(2, 5, 9), peerEvent(3, 5), peerEvent(1, 5)}));
     write("library-events", Bytes{0x80, 0, 0, 0xff, 0x87, 0x80, 0, 0, 0xfc, 0x19, 0x80, 0, 0, 0, 0});
+    // A period of 0 seconds, and a port list with every bit set (ports no
+    // chassis has).
+    Bytes zero = message(2, "z", kBlue, periodic, 0, 1, 0);
+    coilPutBe32(&zero[3 + 1100], 0);
+    write("zero-period", join({message(1, "z", kBlue, periodic, 0, 1, 0), zero, passTime(3)}));
+    Bytes every = message(2, "e", kRed, once, 0xffffffff, 1, 1);
+    std::fill(every.begin() + 3 + 60, every.begin() + 3 + 1092, uint8_t(0xff));
+    write("every-port-bit", join({message(1, "e", kRed, once, 0, 1, 1), every, passTime(7), passTime(7)}));
     const Bytes shortMessage = message(1, "s", kBlue, periodic, 0, 0, 0);
     write("short-message", join({{0}, be16(40), Bytes(shortMessage.begin() + 3, shortMessage.begin() + 43)}));
 }
