@@ -41,16 +41,16 @@ bool append(cmBuffer_t* buffer, const char* data, size_t n) {
 
 // Formats one standard conversion with its own snprintf call.
 template <typename T>
-void formatOne(std::string& out, const std::string& spec, T value) {
+void formatOne(std::string& out, const std::string& conversion, T value) {
     char small[128];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
     if (n < 0) return;
     if (size_t(n) < sizeof small) {
         out.append(small, size_t(n));
         return;
     }
     std::string big(size_t(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), conversion.c_str(), value);
     out.append(big.data(), size_t(n));
 }
 
@@ -73,22 +73,22 @@ void expand(std::string& out, const char* format, va_list ap) {
             ++p;
             continue;
         }
-        std::string spec = "%";
-        while (isFlag(*p)) spec.push_back(*p++);
+        std::string conversion = "%";
+        while (isFlag(*p)) conversion.push_back(*p++);
         if (*p == '*') {
-            spec += std::to_string(va_arg(ap, int));
+            conversion += std::to_string(va_arg(ap, int));
             ++p;
         } else {
-            while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+            while (*p >= '0' && *p <= '9') conversion.push_back(*p++);
         }
         if (*p == '.') {
-            spec.push_back(*p++);
+            conversion.push_back(*p++);
             if (*p == '*') {
                 int precision = va_arg(ap, int);
-                spec += std::to_string(precision < 0 ? 0 : precision);
+                conversion += std::to_string(precision < 0 ? 0 : precision);
                 ++p;
             } else {
-                while (*p >= '0' && *p <= '9') spec.push_back(*p++);
+                while (*p >= '0' && *p <= '9') conversion.push_back(*p++);
             }
         }
         std::string length;
@@ -102,17 +102,17 @@ void expand(std::string& out, const char* format, va_list ap) {
         switch (conv) {
         case 'b': {
             uint32_t value = va_arg(ap, uint32_t);
-            formatOne(out, spec + "s", value ? "true" : "false");
+            formatOne(out, conversion + "s", value ? "true" : "false");
             break;
         }
         case 'M': {
             std::string text = formatPortMask(va_arg(ap, uint32_t));
-            formatOne(out, spec + "s", text.c_str());
+            formatOne(out, conversion + "s", text.c_str());
             break;
         }
         case 'P': {
             std::string text = formatPortList(va_arg(ap, const PORTLIST_T*));
-            formatOne(out, spec + "s", text.c_str());
+            formatOne(out, conversion + "s", text.c_str());
             break;
         }
         // Each length modifier reads its own type, though some are the same
@@ -120,42 +120,42 @@ void expand(std::string& out, const char* format, va_list ap) {
         // NOLINTBEGIN(bugprone-branch-clone)
         case 'd':
         case 'i':
-            spec += length;
-            spec.push_back(conv);
-            if (length == "l") formatOne(out, spec, va_arg(ap, long));
-            else if (length == "ll" || length == "q") formatOne(out, spec, va_arg(ap, long long));
-            else if (length == "j") formatOne(out, spec, va_arg(ap, intmax_t));
-            else if (length == "z" || length == "t") formatOne(out, spec, va_arg(ap, ptrdiff_t));
-            else formatOne(out, spec, va_arg(ap, int));  // hh and h arrive promoted to int
+            conversion += length;
+            conversion.push_back(conv);
+            if (length == "l") formatOne(out, conversion, va_arg(ap, long));
+            else if (length == "ll" || length == "q") formatOne(out, conversion, va_arg(ap, long long));
+            else if (length == "j") formatOne(out, conversion, va_arg(ap, intmax_t));
+            else if (length == "z" || length == "t") formatOne(out, conversion, va_arg(ap, ptrdiff_t));
+            else formatOne(out, conversion, va_arg(ap, int));  // hh and h arrive promoted to int
             break;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
-            spec += length;
-            spec.push_back(conv);
-            if (length == "l") formatOne(out, spec, va_arg(ap, unsigned long));
-            else if (length == "ll" || length == "q") formatOne(out, spec, va_arg(ap, unsigned long long));
-            else if (length == "j") formatOne(out, spec, va_arg(ap, uintmax_t));
-            else if (length == "z" || length == "t") formatOne(out, spec, va_arg(ap, size_t));
-            else formatOne(out, spec, va_arg(ap, unsigned));
+            conversion += length;
+            conversion.push_back(conv);
+            if (length == "l") formatOne(out, conversion, va_arg(ap, unsigned long));
+            else if (length == "ll" || length == "q") formatOne(out, conversion, va_arg(ap, unsigned long long));
+            else if (length == "j") formatOne(out, conversion, va_arg(ap, uintmax_t));
+            else if (length == "z" || length == "t") formatOne(out, conversion, va_arg(ap, size_t));
+            else formatOne(out, conversion, va_arg(ap, unsigned));
             break;
             // NOLINTEND(bugprone-branch-clone)
         case 'c':
-            spec.push_back('c');
-            formatOne(out, spec, va_arg(ap, int));
+            conversion.push_back('c');
+            formatOne(out, conversion, va_arg(ap, int));
             break;
         case 's':
             if (length == "l") {
                 const wchar_t* text = va_arg(ap, const wchar_t*);
-                formatOne(out, spec + "ls", text ? text : L"(null)");
+                formatOne(out, conversion + "ls", text ? text : L"(null)");
             } else {
                 const char* text = va_arg(ap, const char*);
-                formatOne(out, spec + "s", text ? text : "(null)");
+                formatOne(out, conversion + "s", text ? text : "(null)");
             }
             break;
         case 'p':
-            formatOne(out, spec + "p", va_arg(ap, void*));
+            formatOne(out, conversion + "p", va_arg(ap, void*));
             break;
         case 'f':
         case 'F':
@@ -166,12 +166,12 @@ void expand(std::string& out, const char* format, va_list ap) {
         case 'a':
         case 'A':
             if (length == "L") {
-                spec += "L";
-                spec.push_back(conv);
-                formatOne(out, spec, va_arg(ap, long double));
+                conversion += "L";
+                conversion.push_back(conv);
+                formatOne(out, conversion, va_arg(ap, long double));
             } else {
-                spec.push_back(conv);
-                formatOne(out, spec, va_arg(ap, double));
+                conversion.push_back(conv);
+                formatOne(out, conversion, va_arg(ap, double));
             }
             break;
         case 'n':

@@ -8,23 +8,8 @@
 
 namespace {
 
-struct Writer {
-    uint8_t* p;
-    void u8(const uint8_t& v) { *p++ = v; }
-    void u16(const uint16_t& v) { coilPutBe16(p, v), p += 2; }
-    void u32(const uint32_t& v) { coilPutBe32(p, v), p += 4; }
-    void i32(const int32_t& v) { u32(uint32_t(v)); }
-    void bytes(const void* v, size_t n) { std::memcpy(p, v, n), p += n; }
-};
-
-struct Reader {
-    const uint8_t* p;
-    void u8(uint8_t& v) { v = *p++; }
-    void u16(uint16_t& v) { v = coilGetBe16(p), p += 2; }
-    void u32(uint32_t& v) { v = coilGetBe32(p), p += 4; }
-    void i32(int32_t& v) { v = int32_t(coilGetBe32(p)), p += 4; }
-    void bytes(void* v, size_t n) { std::memcpy(v, p, n), p += n; }
-};
+using Writer = coilBeWriter;
+using Reader = coilBeReader;
 
 template <typename IO, typename H>
 void walkHeader(IO& io, H& h) {
