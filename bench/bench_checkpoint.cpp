@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "events/coil_dm.h"
-#include "mira/loop.h"
-#include "mira/platform.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
 #include "support/full_chassis.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "mira/cmmgr.h"
+#include "mira/core/cmmgr.h"
 #include "support/full_chassis.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "engine/coil_bytes.h"
 #include "kypkt.h"
-#include "mira/cmmgr.h"
-#include "mira/switch.h"
+#include "mira/core/cmmgr.h"
+#include "mira/sim/switch.h"
 #include "nup.h"
 #include "support/full_chassis.h"
 

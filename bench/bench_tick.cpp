@@ -3,8 +3,8 @@
 // fabric: timers, builds and sends.
 #include <benchmark/benchmark.h>
 
-#include "mira/loop.h"
-#include "mira/switch.h"
+#include "mira/core/loop.h"
+#include "mira/sim/switch.h"
 #include "support/full_chassis.h"
 
 namespace {

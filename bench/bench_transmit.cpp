@@ -7,7 +7,7 @@
 #include "engine/coil_bytes.h"
 #include "frame/coil_log.h"
 #include "kypkt.h"
-#include "mira/switch.h"
+#include "mira/sim/switch.h"
 #include "support/full_chassis.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "events/coil_dm.h"
 #include "fuzz_daemon.h"
-#include "mira/platform.h"
+#include "mira/core/platform.h"
 
 using namespace coilfuzz;
 

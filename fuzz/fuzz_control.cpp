@@ -10,9 +10,9 @@
 
 #include "clients/coil_service.h"
 #include "fuzz_daemon.h"
-#include "mira/control_dispatch.h"
-#include "mira/control_frame.h"
-#include "mira/control_message.h"
+#include "mira/core/control_dispatch.h"
+#include "mira/control/control_frame.h"
+#include "mira/control/control_message.h"
 
 using namespace coilfuzz;
 

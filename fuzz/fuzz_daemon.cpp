@@ -8,10 +8,10 @@
 #include "engine/coil_bytes.h"
 #include "events/coil_dm.h"
 #include "frame/coil_main.h"
-#include "mira/loop.h"
-#include "mira/platform.h"
-#include "mira/switch.h"
-#include "mira/topology.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
 #include "nup.h"
 
 namespace coilfuzz {

@@ -10,7 +10,7 @@
 
 #include "clients/coil_server.h"
 #include "engine/coil.h"
-#include "mira/cmmgr.h"
+#include "mira/core/cmmgr.h"
 
 namespace coilfuzz {
 

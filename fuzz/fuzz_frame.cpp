@@ -15,7 +15,7 @@
 
 #include "engine/coil_bytes.h"
 #include "fuzz_daemon.h"
-#include "mira/switch.h"
+#include "mira/sim/switch.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "clients/coil_service.h"
 #include "fuzz_daemon.h"
-#include "mira/saved_config.h"
+#include "mira/core/saved_config.h"
 
 using namespace coilfuzz;
 

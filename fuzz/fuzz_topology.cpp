@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "mira/topology.h"
+#include "mira/sim/topology.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;

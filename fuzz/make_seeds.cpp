@@ -10,7 +10,7 @@
 #include "clients/coil_client_msg.h"
 #include "engine/coil_bytes.h"
 #include "fuzz_daemon.h"
-#include "mira/switch.h"
+#include "mira/sim/switch.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ if [[ ! -f "$dir/compile_commands.json" ]]; then
     cmake -S . -B "$dir" -DCOIL_WERROR=ON >/dev/null
 fi
 files=("$@")
-if [[ ${#files[@]} -eq 0 ]]; then files=(src/*/*.cpp mira/*.cpp); fi
+if [[ ${#files[@]} -eq 0 ]]; then files=(src/*/*.cpp mira/*/*.cpp); fi
 jobs=$(nproc 2>/dev/null || echo 2)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT

@@ -7,11 +7,11 @@
 
 #include "clients/coil_service.h"
 #include "frame/coil_main.h"
-#include "mira/cmmgr.h"
-#include "mira/loop.h"
-#include "mira/platform.h"
-#include "mira/switch.h"
-#include "mira/topology.h"
+#include "mira/core/cmmgr.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
 
 namespace coilbench {
 

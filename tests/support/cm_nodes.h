@@ -7,7 +7,7 @@
 
 #include "clients/coil_objdef.h"
 #include "cmbackend.h"
-#include "mira/platform.h"
+#include "mira/core/platform.h"
 
 namespace coiltest {
 

@@ -16,8 +16,8 @@
 #include <sstream>
 #include <thread>
 
-#include "mira/control_client.h"
-#include "mira/ipml_wire.h"
+#include "mira/control/control_client.h"
+#include "mira/core/ipml_wire.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mira/control_message.h"
+#include "mira/control/control_message.h"
 
 namespace coiltest {
 

@@ -4,7 +4,7 @@
 
 #include "clients/coil_service.h"
 #include "engine/coil_bytes.h"
-#include "mira/switch.h"
+#include "mira/sim/switch.h"
 #include "nup.h"
 
 namespace coiltest {

@@ -4,10 +4,10 @@
 
 #include "cmbackend.h"
 #include "frame/coil_main.h"
-#include "mira/loop.h"
-#include "mira/platform.h"
-#include "mira/switch.h"
-#include "mira/topology.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
 
 namespace coiltest {
 

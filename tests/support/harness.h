@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "mira/cmmgr.h"
-#include "mira/loop.h"
-#include "mira/platform.h"
-#include "mira/tap.h"
+#include "mira/core/cmmgr.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/tap.h"
 
 namespace coiltest {
 

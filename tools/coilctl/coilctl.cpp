@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "mira/control_client.h"
-#include "mira/control_lab.h"
-#include "mira/control_client.h"
+#include "mira/control/control_client.h"
+#include "mira/control/control_lab_table.h"
+#include "mira/control/control_client.h"
 
 namespace {
 

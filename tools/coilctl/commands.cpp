@@ -7,9 +7,9 @@
 #include "cmbackend.h"
 #include "coilctl.h"
 #include "configure.h"
-#include "mira/control_frame.h"
-#include "mira/control_lab.h"
-#include "mira/control_request.h"
+#include "mira/control/control_frame.h"
+#include "mira/control/control_lab_table.h"
+#include "mira/control/control_request.h"
 
 namespace coilctl {
 

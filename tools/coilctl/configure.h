@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "coilctl.h"
-#include "mira/cmmgr.h"
+#include "mira/core/cmmgr.h"
 
 namespace coilctl {
 

@@ -5,7 +5,7 @@
 
 #include "coilctl.h"
 #include "configure.h"
-#include "mira/control_xml.h"
+#include "mira/control/control_xml.h"
 
 namespace coilctl {
 

@@ -14,14 +14,14 @@
 #include <string>
 
 #include "frame/coil_main.h"
-#include "mira/control_client.h"
-#include "mira/control_server.h"
-#include "mira/dm_link.h"
-#include "mira/pcap.h"
-#include "mira/platform.h"
-#include "mira/saved_config.h"
-#include "mira/switch.h"
-#include "mira/topology.h"
+#include "mira/control/control_client.h"
+#include "mira/core/control_server.h"
+#include "mira/core/dm_link.h"
+#include "mira/sim/pcap.h"
+#include "mira/core/platform.h"
+#include "mira/core/saved_config.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
 
 extern const char mira_example_topology[];
 extern const std::size_t mira_example_topology_len;

@@ -1,0 +1,21 @@
+// The lab commands: changes of the simulated switch while coild runs, as a
+// person at the switch (cables, hubs, port buttons) or another process of
+// it (spanning tree, the VLAN manager, the distribution manager) would make
+// them. A command is a list of words, e.g. {"cable", "1:1", "1:2"}.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace mira::control {
+
+struct LabResult {
+    bool ok = false;
+    std::string error;  // why the command was refused
+    std::string text;   // what was done, one line
+    std::string xml;    // `ports`: one <labPort> record per physical port
+};
+
+// Runs the command on this process's simulated switch (on the loop's thread).
+LabResult runLabCommand(const std::vector<std::string>& words);
+
+}  // namespace mira::control

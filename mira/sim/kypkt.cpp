@@ -1,0 +1,238 @@
+// Packet library: descriptors through which a process sends frames into the
+// switch and reads the frames its filters admit.
+//
+// A descriptor is one end of a socketpair, so the loop can watch it and
+// socket options work on it. Frames for it wait in an in-memory ring with
+// their metadata; the pair carries only a readiness byte, written when the
+// ring becomes non-empty and read back when a read empties it, so a burst of
+// frames costs two system calls, not two per frame.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "kypkt.h"
+#include "mira/sim/switch_model.h"
+
+namespace mira::sw {
+
+namespace {
+
+constexpr size_t kDefaultQueueLimit = 16384;
+constexpr uint32_t kMaxFrame = 9216;
+
+struct Filter {
+    uint32_t id;
+    uint16_t tag;
+    Mac addr;
+};
+
+struct Queued {
+    std::vector<uint8_t> bytes;  // keeps its capacity when the slot is reused
+    CpuMeta meta{};
+    uint32_t filterId = 0;
+};
+
+struct Descriptor {
+    int fd = -1;
+    int signalFd = -1;
+    bool signalled = false;
+    std::vector<Filter> filters;
+    std::vector<Queued> ring;  // size is a power of two
+    size_t head = 0;
+    size_t count = 0;
+
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+        if (signalFd >= 0) ::close(signalFd);
+    }
+
+    Queued& pushSlot() {
+        if (count == ring.size()) {
+            std::vector<Queued> bigger(ring.empty() ? 64 : ring.size() * 2);
+            for (size_t i = 0; i < count; ++i) bigger[i] = std::move(ring[(head + i) & (ring.size() - 1)]);
+            ring = std::move(bigger);
+            head = 0;
+        }
+        return ring[(head + count++) & (ring.size() - 1)];
+    }
+};
+
+std::map<int, std::unique_ptr<Descriptor>> gDescriptors;
+uint32_t gNextFilterId = 1;
+size_t gQueueLimit = kDefaultQueueLimit;
+
+Descriptor* findDescriptor(int fd) {
+    auto it = gDescriptors.find(fd);
+    return it == gDescriptors.end() ? nullptr : it->second.get();
+}
+
+int fail(int err) {
+    errno = err;
+    return -1;
+}
+
+void raiseSignal(Descriptor& d) {
+    if (d.signalled) return;
+    const char byte = 1;
+    if (::write(d.signalFd, &byte, 1) == 1) d.signalled = true;
+}
+
+void clearSignal(Descriptor& d) {
+    if (!d.signalled) return;
+    char buf[16];
+    while (::read(d.fd, buf, sizeof buf) > 0) {
+    }
+    d.signalled = false;
+}
+
+}  // namespace
+
+bool offerToCpu(const uint8_t* frame, size_t length, uint16_t tag, const CpuMeta& meta) {
+    bool admitted = false;
+    for (auto& [fd, d] : gDescriptors) {
+        const Filter* match = nullptr;
+        for (const Filter& f : d->filters)
+            if (f.tag == tag && std::memcmp(f.addr.data(), frame, 6) == 0) {
+                match = &f;
+                break;
+            }
+        if (!match) continue;
+        admitted = true;
+        if (d->count >= gQueueLimit) {
+            ++stats().dropQueueFull;
+            continue;
+        }
+        Queued& q = d->pushSlot();
+        q.bytes.assign(frame, frame + length);
+        q.meta = meta;
+        q.filterId = match->id;
+        ++stats().toCpu;
+        raiseSignal(*d);
+    }
+    return admitted;
+}
+
+void resetPacketDescriptors() {
+    gDescriptors.clear();
+    gNextFilterId = 1;
+    gQueueLimit = kDefaultQueueLimit;
+}
+
+}  // namespace mira::sw
+
+using namespace mira::sw;
+
+void mira::setCpuQueueLimit(size_t frames) { gQueueLimit = frames; }
+
+int openKypkt(void) {
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) return -1;
+    auto d = std::make_unique<Descriptor>();
+    d->fd = sv[0];
+    d->signalFd = sv[1];
+    gDescriptors[sv[0]] = std::move(d);
+    return sv[0];
+}
+
+int attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
+    Descriptor* d = findDescriptor(fd);
+    if (!d) return fail(EBADF);
+    if (!spec || spec->addrLength != 6 || spec->tag > 4095) return fail(EINVAL);
+    Filter f{gNextFilterId++, spec->tag, {}};
+    std::memcpy(f.addr.data(), spec->addr, 6);
+    d->filters.push_back(f);
+    spec->filterId = f.id;
+    return 0;
+}
+
+int detachKypktFilter(int fd, uint32_t filterId) {
+    Descriptor* d = findDescriptor(fd);
+    if (!d) return fail(EBADF);
+    for (auto it = d->filters.begin(); it != d->filters.end(); ++it)
+        if (it->id == filterId) {
+            d->filters.erase(it);
+            return 0;
+        }
+    return fail(ENOENT);
+}
+
+int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint32_t vlanIfInstance, int count,
+              const uint32_t* port, int) {
+    if (!findDescriptor(fd)) return fail(EBADF);
+    if (!frame || length < 14) return fail(EINVAL);
+    if (length > kMaxFrame) return fail(EMSGSIZE);
+    Model& m = model();
+    Vlan* vlan = m.vlanByInstance(vlanIfInstance);
+    if (!vlan || vlan->deleting) return fail(ENXIO);
+
+    std::vector<Port*> out;
+    Port* single = nullptr;  // the common case, one named port, stays off the heap
+    bool one = false;
+    if (kind == KYPKT_TO_PORT) {
+        if (!port || count < 1) return fail(EINVAL);
+        for (int i = 0; i < count; ++i) {
+            Port* p = nullptr;
+            if (Port* phys = m.port(port[i])) {
+                p = phys;
+            } else if (Lif* l = m.lif(port[i])) {
+                p = activeMember(l);  // null: a trunk without active member
+            } else {
+                return fail(ENODEV);
+            }
+            if (count == 1) {
+                single = p;
+                one = true;
+            } else {
+                out.push_back(p);
+            }
+        }
+    } else if (kind == KYPKT_TO_VLAN) {
+        for (auto& [word, member] : vlan->members)
+            if (member->forwarding) out.push_back(activeMember(member->lif));
+    } else {
+        return fail(EINVAL);
+    }
+
+    ++stats().cpuSent;
+    // Only a frame that reaches something needs a copy that outlives the call.
+    std::shared_ptr<const std::vector<uint8_t>> copy;
+    auto send = [&](Port* p) {
+        if (!p) {
+            ++stats().dropTxDisabled;
+        } else if (!carriesOnward(p)) {
+            transmitNowhere(p, frame, length);
+        } else {
+            if (!copy) copy = std::make_shared<const std::vector<uint8_t>>(frame, frame + length);
+            transmit(p, copy, 0);
+        }
+    };
+    if (one) {
+        send(single);
+    } else {
+        for (Port* p : out) send(p);
+    }
+    return int(length);
+}
+
+int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
+              uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int, int) {
+    Descriptor* d = findDescriptor(fd);
+    if (!d) return fail(EBADF);
+    if (d->count == 0) {
+        clearSignal(*d);
+        return fail(EAGAIN);
+    }
+    Queued& q = d->ring[d->head];
+    const uint32_t n = q.bytes.size() < maxLength ? uint32_t(q.bytes.size()) : maxLength;
+    if (frame && n) std::memcpy(frame, q.bytes.data(), n);
+    if (scratch) *scratch = uint32_t(q.bytes.size());
+    if (vlanIfInstance) *vlanIfInstance = q.meta.vlanIfInstance;
+    if (rxInfo) *rxInfo = q.filterId;
+    if (inPif) inPif[0] = q.meta.inPif[0], inPif[1] = q.meta.inPif[1];
+    if (inLif) inLif[0] = q.meta.inLif[0], inLif[1] = q.meta.inLif[1];
+    d->head = (d->head + 1) & (d->ring.size() - 1);
+    if (--d->count == 0) clearSignal(*d);
+    return int(n);
+}

@@ -1,0 +1,167 @@
+// Inside the simulated switch: the records behind the platform libraries.
+// Only mira's own sources include this; programs use mira/switch.h.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "mira/sim/switch.h"
+#include "vlanlib.h"
+
+namespace mira::sw {
+
+using Mac = std::array<uint8_t, 6>;
+
+// Values of a VLAN port's egress and ingress state words.
+enum : uint32_t { VPIF_STATE_FORWARDING = 0x3, VPIF_STATE_BLOCKED = 0x0 };
+
+struct Lif;
+struct Vlan;
+struct Hub;
+
+struct Port {
+    pif_t rec{};
+    uint32_t word = 0;
+    Lif* lif = nullptr;  // its own logical port, or its trunk
+    bool enabled = true;
+    Port* cablePeer = nullptr;
+    Hub* hub = nullptr;
+    uint32_t inFlight = 0;  // copies sent out of this port that have not arrived yet
+};
+
+struct Hub {
+    std::string name;
+    std::vector<Port*> ports;
+};
+
+struct Member {
+    vpif_t rec{};
+    Lif* lif = nullptr;
+    Vlan* vlan = nullptr;
+    bool forwarding = true;
+};
+
+struct Lif {
+    lif_t rec{};
+    uint32_t word = 0;
+    uint32_t ifIndex = 0;
+    bool trunk = false;
+    std::vector<Port*> ports;             // the single port, or the trunk's members in order
+    std::map<uint32_t, Member*> vlans;    // memberships by VLAN instance
+};
+
+struct Vlan {
+    vlanIf_t rec{};
+    std::map<uint32_t, std::unique_ptr<Member>> members;  // by logical port word
+    bool deleting = false;
+};
+
+struct Model {
+    uint64_t generation = 0;
+    ChassisInfo chassis;
+    std::vector<std::unique_ptr<Port>> ports;
+    std::vector<std::unique_ptr<Lif>> lifs;
+    std::unordered_map<uint32_t, Port*> portByWord;
+    std::unordered_map<uint32_t, Lif*> lifByWord;  // trunk members map to their trunk
+    std::set<uint16_t> trunkSlots;                 // slots holding trunks outside the chassis
+    std::map<uint32_t, std::unique_ptr<Vlan>> vlans;  // by instance
+    // Indexes kept with every change of a VLAN's name, tag or life: lookups
+    // by name and by tag run per request and per frame.
+    std::unordered_map<std::string, Vlan*> vlanNames;
+    std::unordered_map<uint16_t, Vlan*> liveVlanTags;  // VLANs not being deleted
+    std::map<std::string, std::unique_ptr<Hub>> hubs;
+    std::set<std::pair<Mac, uint32_t>> cpuEntries;  // (MAC, VLAN instance)
+
+    Port* port(uint32_t word) const;
+    Lif* lif(uint32_t word) const;
+    Vlan* vlanByName(const std::string& name) const;
+    Vlan* vlanByInstance(uint32_t instance) const;
+    Vlan* vlanByTag(uint16_t tag) const;  // live VLANs only
+    void markDeleting(Vlan* vlan);
+    Lif* lifOf(const lif_t* rec) const;   // the model's object behind a record, or null
+    Vlan* vlanOf(const vlanIf_t* rec) const;
+
+    // Building blocks shared by the topology loader and the run-time calls.
+    // Each checks its arguments and returns "" or what is wrong.
+    std::string setChassis(const Mac& mac, int slots, int first, int portsPerSlot);
+    std::string addTrunk(uint32_t word, const std::vector<uint32_t>& members);
+    std::string addVlan(const std::string& name, uint32_t instance, uint16_t tag);
+    std::string addMember(Vlan* vlan, uint32_t port);
+    std::string removeMember(Vlan* vlan, uint32_t port);
+    std::string setBlocked(Vlan* vlan, uint32_t port, bool blocked);
+    std::string cable(uint32_t a, uint32_t b);
+    std::string uncable(uint32_t a);
+    std::string joinHub(const std::string& name, uint32_t port);
+    std::string leaveHub(uint32_t port);
+    std::string rename(Vlan* vlan, const std::string& name);
+    std::string retag(Vlan* vlan, uint16_t tag);
+    // Resolves a port word to physical ports for an administrative change;
+    // "" or what is wrong.
+    std::string adminTargets(uint32_t word, std::vector<Port*>* out) const;
+    void eraseVlan(uint32_t instance);
+
+    // What an unknown port word is called in error messages.
+    std::string unknownPort(uint32_t word) const;
+    // A physical port that is cabled, in a hub, or free.
+    std::string wireProblem(const Port* p) const;
+};
+
+Model& model();
+// Replaces the model (a topology was loaded).
+void installModel(std::unique_ptr<Model> fresh);
+uint64_t nextGeneration();
+
+bool linkUp(const Port* p);
+bool linkUp(const Lif* l);
+Port* activeMember(const Lif* l);  // a trunk's active member; a single port itself
+bool upAndForwarding(const Member* m);
+
+// Sets the administrative state of the ports the words name (a trunk's word:
+// all its members) and reports the ports that changed. "" or what is wrong;
+// nothing changes when a word is bad.
+std::string setAdminState(const std::vector<uint32_t>& words, bool enabled);
+
+// Fabric (switch_fabric.cpp).
+void transmit(Port* egress, std::shared_ptr<const std::vector<uint8_t>> frame, int hops);
+// True when a frame leaving the port reaches something, so it needs a copy
+// that outlives the call.
+bool carriesOnward(const Port* egress);
+// A frame leaving a port that carries nothing onward: counted, captured and
+// tapped without copying it.
+void transmitNowhere(Port* egress, const uint8_t* frame, size_t length);
+void ingress(Port* port, const std::shared_ptr<const std::vector<uint8_t>>& frame, int hops);
+FabricStats& stats();
+void resetFabric();
+
+// Packet descriptors (kypkt.cpp): offers an admitted frame to every open
+// descriptor whose filters take it; false when none does.
+struct CpuMeta {
+    uint32_t vlanIfInstance;
+    uint16_t inPif[2];
+    uint16_t inLif[2];
+};
+bool offerToCpu(const uint8_t* frame, size_t length, uint16_t tag, const CpuMeta& meta);
+void resetPacketDescriptors();
+
+// VLAN manager notifications (vlanmgr.cpp), delivered through the loop.
+void notifyAddPort(const Vlan& vlan, const Lif& lif);
+void notifyRemovePort(const Vlan& vlan, const Lif& lif);
+void notifyRename(const std::string& oldName, const std::string& newName, uint32_t instance);
+void notifyRetag(const Vlan& vlan, uint16_t oldTag, uint16_t newTag);
+// Calls the deletion handlers, then erases the VLAN from the model it was in.
+void notifyDeleteVlan(const Vlan& vlan);
+void notifyPortState(std::vector<uint32_t> ports, uint32_t state);
+void resetVlanMgr();
+
+// Capture (pcap.cpp): called for frames leaving and entering ports.
+void captureFrame(uint32_t port, const uint8_t* frame, size_t length);
+bool capturing();
+void resetCapture();
+
+}  // namespace mira::sw

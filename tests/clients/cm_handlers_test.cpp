@@ -1,0 +1,194 @@
+// The configuration handlers: gets by exact key and by successor, the
+// global switch and counters, disabled ports, status reads, the load
+// event's resumption of hold timers, and the debug dumps.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "clients/coil_cmbackend.h"
+#include "clients/coil_objdef.h"
+#include "diag/coil_debug.h"
+#include "mira/core/cm.h"
+#include "mira/sim/switch.h"
+#include "support/daemon_helpers.h"
+#include "support/harness.h"
+
+namespace {
+
+using coiltest::Harness;
+using coiltest::port;
+using mira::CmAttr;
+
+constexpr uint32_t kExact = CM_FLAG_EXACT;
+constexpr uint32_t kNext = CM_FLAG_NEXT;
+
+class Handlers : public ::testing::Test {
+  protected:
+    Harness h;
+};
+
+TEST_F(Handlers, ServiceGetsByExactKeyAndBySuccessor) {
+    ASSERT_EQ(h.configure("red", {{"interval", "5"}}).result, 1);
+    ASSERT_EQ(h.configure("blue", {{"interval", "7"}, {"action", "3"}}).result, 1);
+
+    auto r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "blue"}}, kExact);
+    EXPECT_EQ(r.result, 2);
+    EXPECT_NE(r.output.find("<coilServiceNode><vlanIfInstance>100</vlanIfInstance>"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("<interval>7</interval>"), std::string::npos);
+    EXPECT_EQ(r.output.find("rowStatus"), std::string::npos);
+
+    r = h.get("coilServiceNode", {}, kNext);
+    EXPECT_NE(r.output.find("<vlanIfInstance>100</vlanIfInstance>"), std::string::npos) << "the first in key order";
+    r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlanIfInstance", "100"}}, kNext);
+    EXPECT_NE(r.output.find("<vlanIfInstance>200</vlanIfInstance>"), std::string::npos);
+    r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlanIfInstance", "200"}}, kNext);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.output, "");
+    r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlanIfInstance", "150"}}, kNext);
+    EXPECT_EQ(r.result, 1) << "a walk from a key without service ends, although 200 is greater";
+
+    r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "nosuch"}}, kExact);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.message, "Invalid Vlan nosuch specified!");
+    EXPECT_EQ(h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "blue"}}, 0).result, 0);
+}
+
+TEST_F(Handlers, EnableRaisesTheChangeFlagsOnlyWhenItChanges) {
+    mira::CmRequest req;
+    coilGlobalCfg_t* rec = coilGlobalCfg_t_alloc();
+    std::memset(rec->bitmap, 0, sizeof rec->bitmap);
+    rec->enable = 1;
+    coilFieldSetPresent(rec->bitmap, COIL_GCFG_ENABLE);
+    EXPECT_EQ(coilGlobalCfg_t_set(req.get(), rec), 1);
+    EXPECT_EQ(req->configChanged, 0) << "already enabled by the harness";
+
+    rec->enable = 0;
+    EXPECT_EQ(coilGlobalCfg_t_set(req.get(), rec), 1);
+    EXPECT_EQ(req->configChanged, 1);
+    EXPECT_EQ(req->actionTaken, 1);
+    EXPECT_EQ(coilGlobal.coilEnable, 0u);
+    coilGlobalCfg_t_free(rec);
+}
+
+TEST_F(Handlers, ClearCounterClearsWhateverItsValueButNotOnReplay) {
+    coiltest::giveLink({port(1, 1)});
+    ASSERT_EQ(h.configure("blue", {{"interval", "1"}}).result, 1);
+    h.advance(2);
+    ASSERT_GT(coilGlobal.numPktsSent, 0u);
+
+    mira::CmRequest replay;
+    replay->flags = CM_FLAG_IMPLIED_ROW_STATUS;
+    coilGlobalCfg_t* rec = coilGlobalCfg_t_alloc();
+    std::memset(rec->bitmap, 0, sizeof rec->bitmap);
+    rec->enable = 0;
+    rec->clearCounter = 0;
+    coilFieldSetPresent(rec->bitmap, COIL_GCFG_ENABLE);
+    coilFieldSetPresent(rec->bitmap, COIL_GCFG_CLEAR_COUNTER);
+    EXPECT_EQ(coilGlobalCfg_t_set(replay.get(), rec), 1);
+    EXPECT_GT(coilGlobal.numPktsSent, 0u) << "a replay clears nothing";
+    EXPECT_EQ(replay->actionTaken, 1);
+    EXPECT_EQ(replay->configChanged, 0) << "cleared although enable had raised it";
+    coilGlobalCfg_t_free(rec);
+
+    auto r = h.set("coilGlobalCfg", {{"clearCounter", "false"}, {"rowStatus", "active"}});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(coilGlobal.numPktsSent, 0u);
+    EXPECT_EQ(findCoilServiceNode("1", 100)->serviceStats.txpkts, 0u);
+
+    r = h.get("coilGlobalCfg", {}, kExact);
+    EXPECT_EQ(r.output,
+              "<coilGlobalCfg><enable>false</enable><rxpkts>0</rxpkts><disablePortWaitTime>2</disablePortWaitTime>"
+              "<txpkts>0</txpkts><coilClients>1</coilClients></coilGlobalCfg>");
+}
+
+TEST_F(Handlers, StatusReadOfAFinishedRunConsumesItAndLeavesARunningOneAlone) {
+    coiltest::giveLink({port(1, 1)});
+    ASSERT_EQ(h.configure("blue", {{"interval", "1"}, {"retry", "1"}, {"action", "1"}}).result, 1);
+    ASSERT_EQ(h.configure("red", {{"interval", "1"}, {"action", "1"}}).result, 1);
+    h.advance(2);
+    const std::vector<CmAttr> blue{{"clientIdentifier", "1"}, {"vlanIfInstance", "100"}, {"vlan", "blue"}};
+    auto r = h.get("coilServiceStatus", blue, kExact);
+    EXPECT_EQ(r.result, 2);
+    EXPECT_NE(r.output.find("<statusFlag>0</statusFlag><pollCount>0</pollCount>"), std::string::npos) << r.output;
+    EXPECT_EQ(h.get("coilServiceStatus", blue, kExact).result, 1) << "the first read consumed it";
+
+    // A running periodic run is only reported on, though its flag reads 0 after a report.
+    coilServiceNode* red = findCoilServiceNode("1", 200);
+    red->serviceStats.statusFlag = 0;
+    r = h.get("coilServiceStatus", {{"clientIdentifier", "1"}, {"vlanIfInstance", "200"}, {"vlan", "red"}}, kExact);
+    EXPECT_EQ(r.result, 2);
+    EXPECT_EQ(findCoilServiceNode("1", 200), red);
+    EXPECT_EQ(h.get("coilServiceStatus", blue, kNext).result, 1) << "the status object is not walked";
+}
+
+TEST_F(Handlers, DisabledPortsByKeyAndSuccessorAndZeroEntries) {
+    coilServiceNode* sr = coiltest::startDaemonService("ospf", 100, 60);
+    sr->target.disablePortDuration = 30;
+    for (uint16_t p : {3, 4}) {
+        sr->target.inPif = sr->target.inLif = {1, p};
+        coilPortControlCreate(sr);
+    }
+    auto r = h.get("coilDisabledPortStatus", {}, kNext | 1);
+    EXPECT_EQ(r.result, 2);
+    EXPECT_NE(r.output.find("<disabledPort>1:4</disabledPort>"), std::string::npos) << "newest first: " << r.output;
+    EXPECT_NE(r.output.find("<disablePortDuration>30</disablePortDuration><vlan><![CDATA[blue]]></vlan>"),
+              std::string::npos);
+    r = h.get("coilDisabledPortStatus", {{"disabledPort", "1:4"}}, kNext | 1);
+    EXPECT_NE(r.output.find("<disabledPort>1:3</disabledPort>"), std::string::npos);
+    EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kNext | 1).result, 1);
+    EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kExact | 1).result, 1);
+
+    r = h.get("coilDisabledPortStatus", {}, kNext);
+    EXPECT_EQ(r.result, 2);
+    EXPECT_EQ(r.output, "") << "asked for 0 entries";
+    r = h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kExact);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(h.get("coilDisabledPortStatus", {}, kExact | 1).result, 0) << "exact without a key";
+}
+
+TEST_F(Handlers, TheLoadEventResumesWhatRemainsOfEachHoldTime) {
+    coilServiceNode* sr = findCoilServiceNode("1", 100);
+    ASSERT_EQ(h.configure("blue", {{"interval", "60"}, {"disablePort", "1"}, {"disablePortDuration", "60"}}).result, 1);
+    sr = findCoilServiceNode("1", 100);
+    mira::setConditionEnabled("COIL", "DebugSummary", true);
+    for (uint16_t p : {3, 4}) {
+        sr->target.inPif = sr->target.inLif = {1, p};
+        coilPortControlCreate(sr);
+        const uint32_t word = port(1, p);
+        vlanLibSetPortAdminState(&word, 1, 0);
+    }
+    coilPortControlGet(port(1, 3))->timeDisabled -= 45;
+    coilPortControlGet(port(1, 4))->timeDisabled -= 60;
+    h.advance(1);
+
+    EXPECT_EQ(coilHandleLoadConfigEvent(2), 0);
+    EXPECT_TRUE(h.logHas("activateCoilService() duration(14) = disablePortDuration(60) - timeDiff(46)"));
+    EXPECT_TRUE(h.logHas("activateCoilService() Warning. Calculated duration(-1) was negative!"));
+    EXPECT_TRUE(h.logHas("Enabling port 1:4. 60 second duration timer has expired."));
+    h.advance(13);
+    EXPECT_FALSE(mira::portEnabled(port(1, 3)));
+    h.advance(1);
+    EXPECT_TRUE(mira::portEnabled(port(1, 3)));
+    EXPECT_EQ(mira::ownProcessState(), 9);
+}
+
+TEST_F(Handlers, DumpsWithNothingInThem) {
+    testing::internal::CaptureStdout();
+    debugDumpControlPortList();
+    debugDumpServiceList();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nDumping Control Port List\n-------------------------\n"
+              "\nDumping Service Object List\n---------------------------\n");
+
+    testing::internal::CaptureStdout();
+    auto r = h.set("coilDebug", {{"cmd", "4"}});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(coilGlobal.disablePortWaitTime, 2) << "cmd 4 without a wait time changes nothing";
+    h.set("coilDebug", {{"cmd", "4"}, {"disablePortWaitTime", "9"}});
+    EXPECT_EQ(coilGlobal.disablePortWaitTime, 9);
+    h.set("coilDebug", {{"cmd", "7"}});
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid debug command action 7\n");
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+// Platform events reach the daemon's handlers through the loop, never inside
+// the call that caused them: distribution manager, library groups, the
+// dispatcher's files and servers, the directory service, autostart.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dispatch.h"
+#include "dm.h"
+#include "ds.h"
+#include "ipml.h"
+#include "lm.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+
+namespace {
+
+std::vector<std::string> seen;
+
+int dmHandler(uint32_t event, void* param2) {
+    std::string s = std::to_string(event);
+    if (event == DM_EVENT_PROCESS_STATE) {
+        auto* rec = static_cast<const dmProcessEvent_t*>(param2);
+        s += std::string(":") + (static_cast<const char*>(param2) + 8) + "=" + std::to_string(rec->state);
+    } else if (event >= DM_EVENT_PRIMARY && event <= DM_EVENT_STANDBY) {
+        s += ":node" + std::to_string(dmGetNodeState()) + (dmAmIPrimary() ? "P" : "") + (dmAmIBackup() ? "B" : "") +
+             (dmAmIStandby() ? "S" : "");
+    } else if (event == DM_EVENT_CHECKPOINT_ON || event == DM_EVENT_CHECKPOINT_OFF) {
+        s += ":cp" + std::to_string(dmIsCheckpointingON()) + "/" + std::to_string(dmGetProcessFlags(0));
+    } else if (param2) {
+        s += ":" + std::string(static_cast<const char*>(param2));
+    }
+    seen.push_back(s);
+    return 0;
+}
+
+class MiraCoreEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seen.clear();
+        mira::resetPlatform();
+        mira::useVirtualTime();
+        mira::logDiscard();
+    }
+};
+
+TEST_F(MiraCoreEvents, DistributionManagerEventsArriveThroughTheLoop) {
+    ASSERT_EQ(dmInit(0, dmHandler), 0);
+    EXPECT_EQ(dmGetNodeState(), uint32_t(DM_NODE_STATE_PRIMARY));
+    mira::setProcessState("vlan", 6);
+    EXPECT_EQ(dmGetProcessState("vlan"), 6);  // the state itself is current at once
+    EXPECT_EQ(dmGetProcessState("nobody"), 0);
+    mira::setNodeRole(DM_NODE_STATE_BACKUP);
+    mira::setNodeRole(DM_NODE_STATE_STANDBY);
+    mira::setCheckpointing(true);
+    mira::setCheckpointing(false);
+    mira::raiseDmEvent(DM_EVENT_CLEAR_COUNTERS);
+    mira::raiseDmEvent(0x999, {'h', 'i', 0});
+    EXPECT_TRUE(seen.empty());
+    // Each role event sees the manager already in that role, even when
+    // several changes were queued.
+    EXPECT_EQ(dmGetNodeState(), uint32_t(DM_NODE_STATE_PRIMARY));
+    mira::drain();
+    EXPECT_EQ(seen, (std::vector<std::string>{"64:vlan=6", "514:node5B", "515:node4S", "528:cp1/2", "529:cp0/0",
+                                              "68", "2457:hi"}));
+}
+
+int checkpointCalls;
+uint32_t checkpointKind, checkpointLength;
+std::string checkpointBytes;
+int checkpointHandler(void*, uint32_t kind, void* message, uint32_t length) {
+    ++checkpointCalls;
+    checkpointKind = kind;
+    checkpointLength = length;
+    checkpointBytes.assign(static_cast<const char*>(message), length);
+    return 0;
+}
+
+TEST_F(MiraCoreEvents, CheckpointsInAndOut) {
+    ASSERT_EQ(dmRegisterCheckpointHandler(checkpointHandler), 0);
+    checkpointCalls = 0;
+    mira::deliverCheckpoint(1, {'a', 0, 'b'});
+    EXPECT_EQ(checkpointCalls, 0);
+    mira::drain();
+    EXPECT_EQ(checkpointCalls, 1);
+    EXPECT_EQ(checkpointKind, 1u);
+    EXPECT_EQ(checkpointLength, 3u);
+    EXPECT_EQ(checkpointBytes, std::string("a\0b", 3));
+
+    std::vector<std::pair<int, std::string>> sent;
+    mira::setBackupSink([&](int kind, std::span<const uint8_t> m) { sent.emplace_back(kind, std::string(m.begin(), m.end())); });
+    EXPECT_EQ(writeBackup(1, "xyz", 3, 0), 0);
+    EXPECT_EQ(sent, (std::vector<std::pair<int, std::string>>{{1, "xyz"}}));
+}
+
+std::vector<std::pair<int, lmGroupHandle_t>> groupReports;
+void groupCallback(void* context, int code, lmGroupHandle_t group) {
+    EXPECT_EQ(context, &groupReports);
+    groupReports.emplace_back(code, group);
+    seen.push_back("group" + std::to_string(group));
+}
+
+TEST_F(MiraCoreEvents, LibraryGroupReportsOnceThroughTheLoop) {
+    groupReports.clear();
+    char names[2][LM_NAME_SIZE] = {"cliSubagent", "cmBackend"};
+    lmGroupHandle_t g = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
+    ASSERT_NE(g, 0u);
+    mira::loadLibrary("cliSubagent");
+    mira::drain();
+    EXPECT_TRUE(groupReports.empty());  // one library still missing
+    mira::loadLibrary("cmBackend");
+    EXPECT_TRUE(groupReports.empty());  // not inside the call
+    mira::drain();
+    mira::loadLibrary("cmBackend");
+    mira::drain();
+    EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, g}}));
+
+    // Already loaded when watched: still reported later, not inside the call.
+    groupReports.clear();
+    lmGroupHandle_t again = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
+    EXPECT_TRUE(groupReports.empty());
+    mira::drain();
+    EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, again}}));
+}
+
+TEST_F(MiraCoreEvents, LibraryGroupFailureCancelAndRefusedWatch) {
+    groupReports.clear();
+    char names[1][LM_NAME_SIZE] = {"vlanLib"};
+    char other[1][LM_NAME_SIZE] = {"dslib"};
+    lmGroupHandle_t failing = lmWatchGroup(names, 1, 3, groupCallback, &groupReports, 0);
+    lmGroupHandle_t cancelled = lmWatchGroup(other, 1, 3, groupCallback, &groupReports, 0);
+    mira::failLibrary("vlanLib");
+    mira::loadLibrary("dslib");
+    EXPECT_EQ(lmCancelGroup(cancelled), 0);  // after the report was queued, before delivery
+    mira::drain();
+    EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_FAILED, failing}}));
+    EXPECT_NE(lmCancelGroup(cancelled), 0);
+    mira::failLmWatch(true);
+    EXPECT_EQ(lmWatchGroup(names, 1, 3, groupCallback, &groupReports, 0), 0u);
+}
+
+std::vector<std::string> workLog;
+int work(void* a, void* b) {
+    workLog.push_back(std::string(static_cast<const char*>(a)) + static_cast<const char*>(b));
+    return 0;
+}
+
+TEST_F(MiraCoreEvents, DispatcherWorkItemsAndTheirRemoval) {
+    workLog.clear();
+    dispatchHandle_t once = dispatchExecuteWorkItem(work, (void*)"once", (void*)"!", {1, 500'000}, DISPATCH_ONCE);
+    dispatchHandle_t rep = dispatchExecuteWorkItem(work, (void*)"rep", (void*)"", {1, 0}, DISPATCH_REPEAT);
+    ASSERT_NE(once, 0u);
+    ASSERT_NE(rep, 0u);
+    EXPECT_EQ(dispatchExecuteWorkItem(work, nullptr, nullptr, {1, 0}, 7), 0u);
+    mira::advanceSeconds(3);
+    EXPECT_EQ(workLog, (std::vector<std::string>{"rep", "once!", "rep", "rep"}));
+    EXPECT_EQ(dispatchRemove(reinterpret_cast<void*>(rep), 0), 0);
+    EXPECT_NE(dispatchRemove(reinterpret_cast<void*>(once), 0), 0);  // already ran
+    mira::advanceSeconds(3);
+    EXPECT_EQ(workLog.size(), 4u);
+}
+
+std::vector<std::pair<int, int>> fileEvents;
+int fileHandler(int fd, void* context, int, int, int cond) {
+    EXPECT_EQ(context, nullptr);
+    fileEvents.emplace_back(fd, cond);
+    char buf[16];
+    if (cond == 0) (void)::read(fd, buf, sizeof buf);
+    return 0;
+}
+
+TEST_F(MiraCoreEvents, DispatcherFileReadableThenHangup) {
+    fileEvents.clear();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    dispatchFileReg_t reg{};
+    reg.handler = fileHandler;
+    ASSERT_EQ(dispatchAddFile(&reg, fds[0]), 0);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    mira::drain();
+    ::close(fds[1]);
+    mira::drain();
+    EXPECT_EQ(fileEvents, (std::vector<std::pair<int, int>>{{fds[0], 0}, {fds[0], DISPATCH_COND_HANGUP}}));
+    ::close(fds[0]);
+    EXPECT_NE(dispatchAddFile(&reg, -1), 0);
+}
+
+struct ServerSeen {
+    std::vector<std::string> events;
+};
+ServerSeen serverSeen;
+
+int serverReceive(void*, uint32_t peer, bmPacket_t* packet, int length) {
+    std::string s = "msg " + std::to_string(peer) + " " + std::to_string(length);
+    if (packet) {
+        s += " " + std::string(reinterpret_cast<char*>(packet->data), packet->length);
+        bmFree(packet);
+    }
+    serverSeen.events.push_back(s);
+    return 0;
+}
+
+int peerCallback(void* context, int opcode, void* data, int length) {
+    uint32_t peer;
+    std::memcpy(&peer, data, 4);
+    serverSeen.events.push_back(std::string(static_cast<const char*>(context)) + " " + std::to_string(opcode) + " " +
+                                std::to_string(peer) + " " + std::to_string(length));
+    return 0;
+}
+
+uint16_t registeredPort;
+void dsCallback(void* context, dsRegistration_t* info, int status) {
+    serverSeen.events.push_back(std::string("ds ") + static_cast<const char*>(context) + " " +
+                                std::to_string(status) + (info ? " " + std::string(info->name) : ""));
+    registeredPort = info ? info->port : 0;
+}
+
+TEST_F(MiraCoreEvents, MessageServerThroughDirectoryServiceAndDispatcher) {
+    serverSeen = {};
+    ipmlHandle_t client = ipmlInitClient(1, 0, 0);
+    ASSERT_NE(client, nullptr);
+    dsRegistration_t self{};
+    ASSERT_EQ(dsRegister(client, "coil", &self), 0);
+    EXPECT_STREQ(self.name, "coil");
+    EXPECT_EQ(mira::dsPortOf("coil"), self.port);
+
+    // A refused request, a failed answer, then a good one; answers come later.
+    mira::refuseDsRegistrations(1);
+    mira::failDsCallbacks(1);
+    EXPECT_NE(dsNBRegister(client, "coil_server", dsCallback, "coil_server"), 0);
+    EXPECT_EQ(dsNBRegister(client, "coil_server", dsCallback, "coil_server"), 0);
+    EXPECT_EQ(dsNBRegister(client, "coil_server", dsCallback, "coil_server"), 0);
+    EXPECT_TRUE(serverSeen.events.empty());
+    mira::drain();
+    ASSERT_EQ(serverSeen.events, (std::vector<std::string>{"ds coil_server -1", "ds coil_server 0 coil_server"}));
+    ASSERT_NE(registeredPort, 0);
+    ASSERT_NE(registeredPort, self.port);
+    serverSeen.events.clear();
+
+    ipmlHandle_t server = ipmlInitServerClient(0, registeredPort, 1, peerCallback, (void*)"peer");
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(ipmlInitServerClient(0, registeredPort, 1, peerCallback, nullptr), nullptr);  // port taken
+    ASSERT_NE(ipmlCreateGroup(server, 0), 0u);
+    dispatchServerRec_t rec{};
+    rec.fd = server->fd;
+    rec.handler = serverReceive;
+    std::strcpy(rec.name, "serverReceive");
+
+    // Input that arrives before the server is registered waits for it.
+    ASSERT_TRUE(mira::injectPeerEvent(registeredPort, IPML_PEER_NEW, 77));
+    ASSERT_TRUE(mira::injectServerMessage(registeredPort, 77, {'h', 'e', 'y'}));
+    mira::drain();
+    EXPECT_TRUE(serverSeen.events.empty());
+    ASSERT_EQ(dispatchAddServer(&rec), 0);
+    mira::drain();
+    EXPECT_EQ(serverSeen.events, (std::vector<std::string>{"peer 1 77 8", "msg 77 3 hey"}));
+
+    // Removed from the dispatcher: nothing more is delivered.
+    ASSERT_EQ(dispatchRemove(server, 0), 0);
+    ASSERT_TRUE(mira::injectServerMessage(registeredPort, 77, {'x'}));
+    mira::drain();
+    EXPECT_EQ(serverSeen.events.size(), 2u);
+    EXPECT_EQ(ipmlClose(server), 0);
+    EXPECT_FALSE(mira::injectServerMessage(registeredPort, 77, {'x'}));
+    EXPECT_NE(ipmlClose(server), 0);
+    EXPECT_EQ(ipmlClose(client), 0);
+    EXPECT_NE(dsRegister(client, "late", &self), 0);  // closed connection
+}
+
+TEST_F(MiraCoreEvents, AutostartBringsUpPeersAndLibrariesInOrder) {
+    ASSERT_EQ(dmInit(0, dmHandler), 0);
+    groupReports.clear();
+    char group1[3][LM_NAME_SIZE] = {"dslib", "dmlib", "emslib"};
+    char group3[1][LM_NAME_SIZE] = {"vlanLib"};
+    lmGroupHandle_t g1 = lmWatchGroup(group1, 3, 3, groupCallback, &groupReports, 0);
+    lmGroupHandle_t g3 = lmWatchGroup(group3, 1, 3, groupCallback, &groupReports, 0);
+    mira::startAutostart();
+    mira::drain();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(groupReports.empty());
+    mira::advance(100'000);
+    std::string first = "group" + std::to_string(g1), third = "group" + std::to_string(g3);
+    EXPECT_EQ(seen, (std::vector<std::string>{first, "64:cfgmgr=6", "64:cli=6", "64:vlan=6", third, "64:fdb=6",
+                                              "64:snmpSubagent=6"}));
+    EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, g1}, {LM_GROUP_READY, g3}}));
+    for (const char* name : {"cfgmgr", "cli", "vlan", "fdb", "snmpSubagent"}) EXPECT_GE(dmGetProcessState(name), 6);
+}
+
+}  // namespace

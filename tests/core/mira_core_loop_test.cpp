@@ -1,0 +1,185 @@
+// The event loop: ordering of posted tasks, work items and descriptors in
+// virtual time, the clocks, stop, and one short run on real time.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "miracommon.h"
+
+namespace {
+
+constexpr int64_t kStart = mira::kVirtualMonoStartUsec;
+
+class MiraCoreLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mira::resetPlatform();
+        mira::useVirtualTime();
+    }
+    // Records "name@usec-since-start".
+    mira::Task note(std::string name) {
+        return [this, name] { log.push_back(name + "@" + std::to_string(mira::monoUsec() - kStart)); };
+    }
+    std::vector<std::string> log;
+};
+
+TEST_F(MiraCoreLoop, PostedTasksRunLaterInPostOrder) {
+    mira::post([this] {
+        log.push_back("a");
+        mira::post([this] { log.push_back("c"); });  // behind b
+    });
+    mira::post([this] { log.push_back("b"); });
+    EXPECT_TRUE(log.empty());  // never inside the call
+    mira::drain();
+    EXPECT_EQ(log, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(MiraCoreLoop, WorkItemsRunInDueOrderWithTasksFirstAtEachInstant) {
+    mira::addWorkItem(300, false, note("late"));
+    mira::addWorkItem(100, false, [this] {
+        note("first")();
+        mira::post(note("posted"));  // same instant, before the next item
+    });
+    mira::addWorkItem(200, false, note("mid"));
+    mira::addWorkItem(100, false, note("tie"));  // scheduled after "first"
+    mira::advance(250);
+    EXPECT_EQ(log, (std::vector<std::string>{"first@100", "posted@100", "tie@100", "mid@200"}));
+    EXPECT_EQ(mira::monoUsec() - kStart, 250);
+    mira::advance(50);  // due exactly at the target
+    EXPECT_EQ(log.back(), "late@300");
+}
+
+TEST_F(MiraCoreLoop, RepeatingItemRunsEachPeriodAndCanRemoveItself) {
+    int runs = 0;
+    uint64_t id = 0;
+    id = mira::addWorkItem(1'000'000, true, [&] {
+        log.push_back(std::to_string((mira::monoUsec() - kStart) / 1'000'000));
+        if (++runs == 3) {
+            EXPECT_TRUE(mira::removeWorkItem(id));
+        }
+    });
+    EXPECT_NE(id, 0u);
+    mira::advanceSeconds(10);
+    EXPECT_EQ(log, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_FALSE(mira::removeWorkItem(id));
+}
+
+TEST_F(MiraCoreLoop, ItemAddedInsideAnItemCountsFromThatInstant) {
+    mira::addWorkItem(100, false, [this] { mira::addWorkItem(100, false, note("inner")); });
+    mira::addWorkItem(150, false, note("outer"));
+    mira::advance(1000);
+    EXPECT_EQ(log, (std::vector<std::string>{"outer@150", "inner@200"}));
+}
+
+TEST_F(MiraCoreLoop, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::vector<int> conds;
+    ASSERT_TRUE(mira::addFd(fds[0], [&](int cond) {
+        conds.push_back(cond);
+        note("fd")();
+        char c;
+        if (cond == 0) {
+            ASSERT_EQ(::read(fds[0], &c, 1), 1);
+        }
+    }));
+    mira::addWorkItem(500, false, [&] { ASSERT_EQ(::write(fds[1], "x", 1), 1); });
+    mira::addWorkItem(500, false, note("same-instant item"));
+    mira::addWorkItem(700, false, [&] { ::close(fds[1]); });
+    mira::advance(1000);
+    EXPECT_EQ(log, (std::vector<std::string>{"fd@500", "same-instant item@500", "fd@700"}));
+    EXPECT_EQ(conds, (std::vector<int>{0, -999}));
+    mira::advance(1000);  // the hung-up descriptor is no longer watched
+    EXPECT_EQ(conds.size(), 2u);
+    ::close(fds[0]);
+}
+
+TEST_F(MiraCoreLoop, HangupWithUnreadDataIsReadableFirst) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "ab", 2), 2);
+    ::close(fds[1]);
+    std::vector<int> conds;
+    mira::addFd(fds[0], [&](int cond) {
+        conds.push_back(cond);
+        char buf[8];
+        if (cond == 0) {
+            EXPECT_EQ(::read(fds[0], buf, sizeof buf), 2);
+        }
+    });
+    mira::drain();
+    EXPECT_EQ(conds, (std::vector<int>{0, -999}));
+    ::close(fds[0]);
+}
+
+TEST_F(MiraCoreLoop, RemovedDescriptorAndItemDoNotRun) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int calls = 0;
+    mira::addFd(fds[0], [&](int) { ++calls; });
+    uint64_t id = mira::addWorkItem(10, false, [&] { ++calls; });
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    mira::removeFd(fds[0]);
+    mira::removeWorkItem(id);
+    mira::advance(100);
+    EXPECT_EQ(calls, 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST_F(MiraCoreLoop, StoppedLoopRunsNothingUntilReset) {
+    int runs = 0;
+    mira::addWorkItem(10, true, [&] {
+        if (++runs == 2) mira::stop();
+    });
+    mira::advance(1000);
+    EXPECT_EQ(runs, 2);
+    EXPECT_TRUE(mira::stopped());
+    EXPECT_EQ(mira::monoUsec() - kStart, 1000);  // time still moved
+    mira::resetLoop();
+    EXPECT_FALSE(mira::stopped());
+    mira::post([&] { ++runs; });
+    mira::drain();
+    EXPECT_EQ(runs, 3);
+}
+
+TEST_F(MiraCoreLoop, PlatformClocksFollowVirtualTime) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    miraTimeval_t tv{};
+    ASSERT_EQ(getmonotimeofday(&tv), 0);
+    EXPECT_EQ(tv.tv_sec, 1000);
+    EXPECT_EQ(tv.tv_usec, 0);
+    EXPECT_EQ(miraTime(nullptr), 1'780'000'000);
+    mira::advance(2'500'000);
+    ASSERT_EQ(getmonotimeofday(&tv), 0);
+    EXPECT_EQ(tv.tv_sec, 1002);
+    EXPECT_EQ(tv.tv_usec, 500'000);
+    time_t now = 0;
+    EXPECT_EQ(miraTime(&now), 1'780'000'002);
+    EXPECT_EQ(now, 1'780'000'002);
+    EXPECT_STREQ(miraAsctime(now), "Thu May 28 20:26:42 2026\n");
+}
+
+TEST(MiraCoreLoopRealTime, RunReturnsWhenAnItemStopsTheLoop) {
+    mira::resetPlatform();
+    mira::useRealTime();
+    std::vector<std::string> order;
+    int64_t start = mira::monoUsec();
+    mira::post([&] { order.push_back("task"); });
+    mira::addWorkItem(2'000, true, [&] {
+        order.push_back("tick");
+        if (order.size() == 3) mira::stop();
+    });
+    EXPECT_EQ(mira::run(), 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"task", "tick", "tick"}));
+    EXPECT_GE(mira::monoUsec() - start, 4'000);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// The saved configuration: written atomically from walks, replayed as stored
+// configuration (implied row status), refused whole when damaged, and the
+// load event that follows at start-up.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/coil.h"
+#include "frame/coil_main.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/core/saved_config.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
+#include "support/harness.h"
+
+namespace {
+
+using coiltest::Harness;
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/coil-saved-XXXXXX";
+        path_ = ::mkdtemp(tmpl) ? tmpl : "";
+    }
+    ~TempDir() {
+        for (const std::string& f : files()) ::unlink((path_ + "/" + f).c_str());
+        ::rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::vector<std::string> files() const {
+        std::vector<std::string> out;
+        if (DIR* d = ::opendir(path_.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
+            ::closedir(d);
+        }
+        return out;
+    }
+
+private:
+    std::string path_;
+};
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+std::string readText(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path).rdbuf();
+    return s.str();
+}
+
+const char* const kStored =
+    "# saved\n"
+    "coilGlobalCfg enable=true disablePortWaitTime=4\n"
+    "\n"
+    "coilServiceNode clientIdentifier=1 vlanIfInstance=100 vlan=blue interval=2 retry=0 pollType=2 action=3 "
+    "disablePort=1 disablePortDuration=30 ports=1:1-1:3\n"
+    "coilServiceNode clientIdentifier=1 vlanIfInstance=200 vlan=red interval=2 retry=3 pollType=1 action=3\n"
+    "coilServiceNode clientIdentifier=7 vlanIfInstance=100 vlan=blue interval=2 retry=0 pollType=2\n";
+
+TEST(SavedConfigReplay, RestoresOperatorSettingsButNoCountedRunsOrClientDaemons) {
+    Harness h(coiltest::kTwoSlotChassis, false);
+    TempDir dir;
+    writeText(dir.file("coil.conf"), kStored);
+    mira::ReplayOutcome out = mira::replaySavedConfig(dir.file("coil.conf"));
+    EXPECT_TRUE(out.found);
+    ASSERT_FALSE(out.refused) << out.error;
+    EXPECT_TRUE(out.problems.empty());
+    EXPECT_EQ(out.applied, 4);
+
+    EXPECT_EQ(coilGlobal.coilEnable, 1u);
+    EXPECT_EQ(coilGlobal.disablePortWaitTime, 4);
+    coilServiceNode* blue = findCoilServiceNode("1", 100);
+    ASSERT_NE(blue, nullptr);
+    EXPECT_EQ(blue->target.timeout, 2u);
+    EXPECT_EQ(blue->target.pollType, 2u);
+    EXPECT_EQ(blue->target.disablePortDuration, 30u);
+    EXPECT_EQ(blue->target.numPorts, 3u);
+    EXPECT_EQ(findCoilServiceNode("1", 200), nullptr) << "a counted poll is not run again";
+    EXPECT_EQ(findCoilServiceNode("7", 100), nullptr) << "a client daemon registers its own services";
+}
+
+TEST(SavedConfigReplay, ReportsRecordsTheDaemonRefusesAndAppliesTheRest) {
+    Harness h;
+    TempDir dir;
+    writeText(dir.file("coil.conf"),
+              "coilServiceNode clientIdentifier=1 vlanIfInstance=300 vlan=gone interval=2 retry=0\n"
+              "coilServiceNode clientIdentifier=1 vlanIfInstance=100 vlan=blue interval=2 retry=0\n");
+    auto out = mira::replaySavedConfig(dir.file("coil.conf"));
+    ASSERT_FALSE(out.refused) << out.error;
+    EXPECT_EQ(out.applied, 1);
+    ASSERT_EQ(out.problems.size(), 1u);
+    EXPECT_EQ(out.problems[0], dir.file("coil.conf") + ":1: Invalid Vlan gone specified!");
+    EXPECT_NE(findCoilServiceNode("1", 100), nullptr);
+}
+
+TEST(SavedConfigReplay, DamagedFileIsRefusedWholeNamingFileAndLine) {
+    Harness h(coiltest::kTwoSlotChassis, false);
+    TempDir dir;
+    const std::string good =
+        "coilGlobalCfg enable=true\n"
+        "coilServiceNode clientIdentifier=1 vlanIfInstance=100 vlan=blue interval=2 retry=0\n"
+        "# a comment\n";
+    const struct {
+        const char* line;
+        const char* error;
+    } damage[] = {
+        {"coilServiceNode clientIdentifier=1 vlan=red interval=soon", "Invalid value \"soon\" for attribute interval."},
+        {"coilServiceNode clientIdentifier=1 colour=red", "Unknown attribute colour of object coilServiceNode."},
+        {"coilServiceStatus vlan=red", "unknown object \"coilServiceStatus\""},
+        {"coilServiceNode vlan", "\"vlan\" is not attribute=value"},
+        {"coilServiceNode vlan=re%d", "malformed %-escape in the value of vlan"},
+        {"coilGlobalCfg enable=maybe", "Invalid value \"maybe\" for attribute enable."},
+    };
+    for (const auto& d : damage) {
+        writeText(dir.file("coil.conf"), good + d.line + "\n");
+        auto out = mira::replaySavedConfig(dir.file("coil.conf"));
+        EXPECT_TRUE(out.refused) << d.line;
+        EXPECT_EQ(out.error, dir.file("coil.conf") + ":4: " + d.error);
+        EXPECT_EQ(out.applied, 0);
+    }
+    EXPECT_EQ(coilGlobal.coilEnable, 0u) << "nothing before the bad line was applied";
+    EXPECT_EQ(findCoilServiceNode("1", 100), nullptr);
+}
+
+TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
+    Harness h;
+    ASSERT_EQ(h.configure("blue", {{"interval", "3"}, {"disablePort", "1"}, {"disablePortDuration", "10"}}).result, 1);
+    ASSERT_EQ(h.configure("red", {{"interval", "7"}, {"ports", "1:1,2:1"}, {"action", "5"}}).result, 1);
+    ASSERT_EQ(h.configure("red", {{"interval", "7"}}, "cd player").result, 1);
+    TempDir dir;
+    const std::string path = mira::savedConfigPath(dir.path());
+    writeText(path, "old content\n");
+    int fd = ::open(path.c_str(), O_RDONLY);  // a reader of the old file
+
+    int count = 0;
+    std::string error;
+    ASSERT_TRUE(mira::saveConfig(path, &count, &error)) << error;
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(dir.files(), std::vector<std::string>{"coil.conf"}) << "no temporary file is left";
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    char old[32] = {};
+    EXPECT_EQ(::read(fd, old, sizeof old - 1), 12);
+    EXPECT_STREQ(old, "old content\n") << "the old file was replaced, not rewritten in place";
+    ::close(fd);
+
+    const std::string text = readText(path);
+    EXPECT_NE(text.find("coilGlobalCfg enable=true disablePortWaitTime=2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("clientIdentifier=cd%20player"), std::string::npos) << text;
+    EXPECT_NE(text.find("ports=1:1,2:1"), std::string::npos) << text;
+    EXPECT_EQ(text.find("txpkts"), std::string::npos) << "counters are not configuration";
+
+    // Undo everything, then replay: the operator's services come back.
+    ASSERT_EQ(h.unconfigure("blue").result, 1);
+    ASSERT_EQ(h.unconfigure("red").result, 1);
+    ASSERT_EQ(h.unconfigure("red", "cd player").result, 1);
+    ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "false"}, {"rowStatus", "active"}}).result, 1);
+    auto out = mira::replaySavedConfig(path);
+    ASSERT_FALSE(out.refused) << out.error;
+    EXPECT_EQ(coilGlobal.coilEnable, 1u);
+    coilServiceNode* blue = findCoilServiceNode("1", 100);
+    coilServiceNode* red = findCoilServiceNode("1", 200);
+    ASSERT_TRUE(blue && red);
+    EXPECT_EQ(blue->target.timeout, 3u);
+    EXPECT_EQ(blue->target.disablePortDuration, 10u);
+    EXPECT_EQ(red->target.action, 5u);
+    EXPECT_EQ(red->target.numPorts, 2u);
+    EXPECT_EQ(findCoilServiceNode("cd player", 200), nullptr);
+}
+
+TEST(SavedConfigFile, AFailedWriteLeavesNothingBehind) {
+    TempDir dir;
+    std::string error;
+    EXPECT_FALSE(mira::writeFileAtomically(dir.file("missing/coil.conf"), "x\n", &error));
+    EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+    EXPECT_TRUE(dir.files().empty());
+}
+
+// Start-up as coild does it: the replay waits for the backend client, and
+// the load event follows whether or not a file was there.
+class SavedConfigStartUp : public ::testing::Test {
+protected:
+    void start(const std::string& path) {
+        mira::useVirtualTime();
+        mira::resetPlatform();
+        mira::captureLog(&log);
+        std::string error;
+        ASSERT_TRUE(mira::loadTopology(coiltest::kTwoSlotChassis, "test.topo", &error)) << error;
+        mira::startAutostart();
+        mira::loadConfigWhenReady(path);
+        coil_main();
+        mira::advanceSeconds(1);
+    }
+    void TearDown() override { mira::captureLog(nullptr); }
+    bool logged(const std::string& text) const {
+        for (const std::string& line : log)
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    }
+    TempDir dir;
+    std::vector<std::string> log;
+};
+
+TEST_F(SavedConfigStartUp, FreshStartStillDeliversTheLoadEvent) {
+    start(dir.file("coil.conf"));
+    EXPECT_EQ(mira::ownProcessState(), 9);
+    EXPECT_FALSE(logged("saved configuration"));
+}
+
+TEST_F(SavedConfigStartUp, SavedServicesRunAfterTheLoad) {
+    writeText(dir.file("coil.conf"), kStored);
+    start(dir.file("coil.conf"));
+    EXPECT_EQ(mira::ownProcessState(), 9);
+    EXPECT_TRUE(logged("4 of 4 records applied"));
+    coilServiceNode* blue = findCoilServiceNode("1", 100);
+    ASSERT_NE(blue, nullptr);
+    EXPECT_EQ(blue->state, COIL_STATE_LOOP_DETECTION);
+}
+
+TEST_F(SavedConfigStartUp, DamagedFileIsLoggedAndTheDaemonStartsWithoutIt) {
+    writeText(dir.file("coil.conf"), std::string(kStored) + "coilGlobalCfg enable\n");
+    start(dir.file("coil.conf"));
+    EXPECT_EQ(mira::ownProcessState(), 9);
+    EXPECT_TRUE(logged("saved configuration refused, starting without it: " + dir.file("coil.conf") + ":7:"));
+    EXPECT_EQ(coilGlobal.coilEnable, 0u);
+    EXPECT_EQ(coilGlobal.coilClients, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+// The loop-detection PDU: its bytes, the sequence number, and what
+// verification of a received frame accepts and refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/coil.h"
+#include "engine/coil_bytes.h"
+#include "mira/sim/switch.h"
+#include "support/harness.h"
+
+namespace {
+
+using coiltest::Harness;
+
+TEST(PduBuild, MatchesTheHandWrittenFrame) {
+    coilGlobal = coilGlobal_t{};
+    const uint8_t mac[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
+    std::memcpy(coilGlobal.gSystemMac, mac, 6);
+    std::memcpy(coilGlobal.gCoilDa, mac, 6);
+    coilGlobal.gCoilDa[0] |= 1;
+    coilTarget_t target{};
+    target.vlanIfInstance = 5;
+    target.extTag = 100;
+
+    coilPduBuf_t pdu;
+    std::memset(&pdu, 0xee, sizeof pdu);
+    ASSERT_EQ(coilBuildPdu(&target, 0x01020304, &pdu), 0);
+
+    const uint8_t expected[62] = {
+        0x03, 0x00, 0x00, 0xc0, 0x11, 0x01,              // destination: own MAC, group bit
+        0x02, 0x00, 0x00, 0xc0, 0x11, 0x01,              // source
+        0x81, 0x00, 0xe0, 0x64,                          // 802.1Q, priority 7, VLAN 100
+        0x00, 0x2c,                                      // 802.3 length 44
+        0xaa, 0xaa, 0x03, 0x0a, 0x5c, 0x33, 0x00, 0xbb,  // LLC, SNAP OUI 0a:5c:33, PID 0x00bb
+        0x01, 0x00, 0x00, 0x28, 0x4b, 0xea,              // header: kind 1, length 40, checksum
+        0x02, 0x00, 0x00, 0xc0, 0x11, 0x01,              //   sender's MAC
+        0x00, 0x00, 0x00, 0x00,                          //   sequence 0, reserved
+        0x99, 0x0d, 0x00, 0x14, 0x02, 0x00, 0x00, 0x00,  // TLV: marker, type 13, length 20, value
+        0x00, 0x00, 0x00, 0x05,                          //   VLAN instance
+        0x00, 0x00, 0x00, 0x00,                          //   egress port, set per copy
+        0x01, 0x02, 0x03, 0x04,                          //   service identifier
+    };
+    EXPECT_EQ(pdu.length, 62u);
+    EXPECT_EQ(0, std::memcmp(pdu.frame, expected, sizeof expected));
+    EXPECT_EQ(pdu.frame[62], 0) << "the rest of the frame space is cleared";
+    EXPECT_EQ(pdu.frame[63], 0);
+}
+
+TEST(PduBuild, SequenceNumberStartsAtZeroIsSharedAndWraps) {
+    coilGlobal = coilGlobal_t{};
+    coilTarget_t target{};
+    coilPduBuf_t pdu;
+    coilBuildPdu(&target, 1, &pdu);
+    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 0);
+    coilBuildPdu(&target, 2, &pdu);
+    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 1) << "consecutive frames of any service count on";
+
+    coilGlobal.currSeqNum = 0xFFFFFFFFu;
+    coilBuildPdu(&target, 1, &pdu);
+    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 0xFFFF);
+    EXPECT_EQ(coilGlobal.currSeqNum, 0u);
+}
+
+// Verification reads the receive record as the packet library left it.
+class Verify : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(h.configure("blue", {{"interval", "5"}}).result, 1);
+        sr = findCoilServiceNode("1", 100);
+        ASSERT_NE(sr, nullptr);
+        coilPduBuf_t pdu;
+        coilBuildPdu(&sr->target, sr->serviceId, &pdu);
+        coilRecvPdu = coilRecvPdu_t{};
+        std::memcpy(coilRecvPdu.frame, pdu.frame, 64);
+        coilRecvPdu.rxLength = 62;
+        coilRecvPdu.vlanIfInstance = 100;
+        coilRecvPdu.inPif = {1, 2};
+        coilRecvPdu.inLif = {1, 2};
+        // The ingress port needs link to count as up.
+        ASSERT_TRUE(mira::cablePorts(coiltest::port(1, 2), coiltest::port(2, 8)));
+        h.advance(1);
+        h.clearLog();
+        mira::setConditionEnabled("trace", "*", true);
+    }
+    int verify() { return coilVerifyTlv(&value, &valueLength); }
+    uint8_t* f() { return coilRecvPdu.frame; }
+
+    Harness h;
+    coilServiceNode* sr = nullptr;
+    const uint8_t* value = nullptr;
+    uint16_t valueLength = 0;
+};
+
+TEST_F(Verify, AcceptsItsOwnFrameAndFillsTheVlanName) {
+    ASSERT_EQ(verify(), 0);
+    EXPECT_EQ(value, f() + 46);
+    EXPECT_EQ(valueLength, 16);
+    EXPECT_STREQ(coilRecvPdu.vlanName, "blue");
+}
+
+TEST_F(Verify, RefusesWrongMarkerAndType) {
+    f()[42] = 0x98;
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("Wrong marker 152 pkt from 1:2:100"));
+    f()[42] = 0x99;
+    f()[43] = 14;
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("unknown TLV 14"));
+}
+
+TEST_F(Verify, ComparesTheTlvLengthWithTheHeaderLength) {
+    coilPutBe16(f() + 28, 44);
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("May contain more than one TLV 20/44 pkt from 1:2:100"));
+    coilPutBe16(f() + 28, 36);
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("TLV is truncated in the packet 20/36 pkt from 1:2:100"));
+    coilPutBe16(f() + 28, 10);  // 10 - 20 wraps to a huge expected length
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("May contain more than one TLV 20/10 pkt from 1:2:100"));
+}
+
+TEST_F(Verify, DropsUnknownServicesVlansAndBlockedIngress) {
+    coilPutBe32(f() + 58, 0xdeadbeef);
+    EXPECT_EQ(verify(), 2);
+    EXPECT_TRUE(h.logHas("[1] Could not locate service node for ID 3735928559"));
+    coilPutBe32(f() + 58, sr->serviceId);
+
+    coilRecvPdu.vlanIfInstance = 999;  // silently: no such VLAN
+    h.clearLog();
+    EXPECT_EQ(verify(), 2);
+    EXPECT_FALSE(h.logHas("pkt from"));
+    coilRecvPdu.vlanIfInstance = 100;
+
+    ASSERT_TRUE(mira::setPortBlocked("blue", coiltest::port(1, 2), true));
+    EXPECT_EQ(verify(), 2) << "an operator service ignores a frame that entered a blocked port";
+    sr->hdr.clientType = COIL_CLIENT_DAEMON;
+    EXPECT_EQ(verify(), 0) << "a client daemon's service does not test the ingress port";
+}
+
+TEST_F(Verify, AShortFrameNeverReadsAPreviousFramesBytes) {
+    uint8_t frame[64];
+    std::memcpy(frame, f(), sizeof frame);
+    coilPutBe32(frame + 58, 0x0a0b0c0d);  // a full frame of an unknown service
+    mira::injectFrame(coiltest::port(1, 2), frame, 62);
+    h.advance(1);
+    ASSERT_TRUE(h.logHas("[1] Could not locate service node for ID 168496141"));
+
+    mira::injectFrame(coiltest::port(1, 2), frame, 56);  // cut before the identifier
+    h.advance(1);
+    EXPECT_TRUE(h.logHas("[1] Could not locate service node for ID 0"));
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// The start-up chain: every later service comes up once, and only when the
+// libraries and processes it depends on are ready, in whatever order they
+// become ready.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "clients/coil_cmbackend.h"
+#include "clients/coil_server.h"
+#include "engine/coil.h"
+#include "frame/coil_main.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "vok.h"
+
+namespace {
+
+class Startup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        mira::useVirtualTime();
+        mira::resetPlatform();
+        ASSERT_EQ(coil_main(), 0);  // in virtual time the loop returns at once
+    }
+    void settle() { mira::advanceSeconds(1); }
+    void ready(const char* process) {
+        mira::setProcessState(process, mira::kProcessReady);
+        settle();
+    }
+    void load(std::initializer_list<const char*> libraries) {
+        for (const char* l : libraries) mira::loadLibrary(l);
+        settle();
+    }
+};
+
+TEST_F(Startup, InitialisesTheGlobalRecordAndTicksOnceASecond) {
+    EXPECT_EQ(coilGlobal.disablePortWaitTime, 2);
+    EXPECT_EQ(coilGlobal.gCoilDa[0] & 0x01, 0x01) << "group bit set";
+    EXPECT_EQ(coilGlobal.gCoilDa[1], coilGlobal.gSystemMac[1]);
+    EXPECT_GT(coilGlobal.gCoilRxTxFd, 0);
+    const uint64_t before = coilGlobal.timerCtx.ticks;
+    mira::advanceSeconds(5);
+    EXPECT_EQ(coilGlobal.timerCtx.ticks - before, 5u);
+    EXPECT_EQ(mira::ownProcessState(), 5);
+}
+
+TEST_F(Startup, GroupOneBeforeCliAndCfgmgrStartsNothingUntilTheyAreReady) {
+    load({"dslib", "dmlib", "emslib"});
+    EXPECT_EQ(coilGroupLib1Ready, 1);
+    EXPECT_EQ(cliSubagentStarted, 0);
+    EXPECT_EQ(cmBackendStarted, 0);
+
+    ready("cli");
+    EXPECT_EQ(cliSubagentStarted, 1);
+    EXPECT_EQ(cmBackendStarted, 0);
+    ready("cfgmgr");
+    EXPECT_EQ(cmBackendStarted, 1);
+
+    // A second initialisation would fail now and end the process: it must not happen.
+    mira::failCliSubagent(true);
+    ready("cli");
+    ready("cfgmgr");
+    EXPECT_EQ(cliSubagentStarted, 1);
+}
+
+TEST_F(Startup, VlanReadyBeforeGroupTwoWaitsThenStartsOnce) {
+    load({"dslib", "dmlib", "emslib"});
+    ready("vlan");
+    EXPECT_EQ(coilGroupLib3Pending, 1u) << "group 2 is not ready yet";
+    EXPECT_EQ(gCoilServerPort, 0);
+
+    load({"cliSubagent", "cmBackend"});
+    EXPECT_EQ(coilGroupLib2Ready, 1);
+    EXPECT_EQ(coilGroupLib3Pending, 0u);
+    settle();
+    EXPECT_NE(gCoilServerPort, 0) << "the message server registered";
+
+    ready("vlan");
+    EXPECT_EQ(coilGroupLib3Pending, 0u);
+
+    load({"vlanLib"});
+    EXPECT_EQ(coilLibGroup3Handle, 0u);
+    EXPECT_EQ(mira::ownProcessState(), 8);
+}
+
+TEST_F(Startup, AFailedSnmpRegistrationIsRetriedAtTheNextNotificationOnly) {
+    mira::failSnmpRegistrations(1);
+    ready("vlan");
+    ready("snmpSubagent");
+    EXPECT_EQ(coilSnmpRegistrationErr, 1u);
+    EXPECT_EQ(snmpRegistrationPending, 1);
+    EXPECT_EQ(mira::snmpRegistrations(), 0);
+
+    ready("snmpSubagent");
+    EXPECT_EQ(snmpRegistrationPending, 0);
+    EXPECT_EQ(mira::snmpRegistrations(), 1);
+    ready("snmpSubagent");
+    EXPECT_EQ(mira::snmpRegistrations(), 1);
+}
+
+TEST(StartupWithoutWatch, NoGroupOneWatchMeansNoLaterServices) {
+    mira::useVirtualTime();
+    mira::resetPlatform();
+    mira::failLmWatch(true);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(coil_main(), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                  "COIL START Error: MIRA core library watch group set up failed!"),
+              std::string::npos);
+    for (const char* process : {"cli", "cfgmgr"}) mira::setProcessState(process, mira::kProcessReady);
+    mira::advanceSeconds(1);
+    EXPECT_EQ(cliSubagentStarted, 0);
+    EXPECT_EQ(cmBackendStarted, 0);
+}
+
+TEST_F(Startup, ShutdownNotificationClosesMessagingAndAnswersMinus211) {
+    vokShutdownInfo_t info{15};
+    EXPECT_EQ(coilVokCallback(nullptr, 0x12345, &info), 0);
+    EXPECT_NE(coilDsService, nullptr);
+    EXPECT_EQ(coilVokCallback(nullptr, VOK_SHUTDOWN, &info), VOK_SHUTDOWN_ACK);
+    EXPECT_EQ(coilDsService, nullptr);
+}
+
+TEST(StartupDeath, CliSubagentFailureEndsTheProcess) {
+    EXPECT_EXIT(
+        {
+            mira::useVirtualTime();
+            mira::resetPlatform();
+            mira::failCliSubagent(true);
+            coil_main();
+            mira::loadLibrary("dslib");
+            mira::loadLibrary("dmlib");
+            mira::loadLibrary("emslib");
+            mira::setProcessState("cli", 6);
+            mira::advanceSeconds(1);
+        },
+        testing::ExitedWithCode(255), "CLI subagent \"coil\" initialization failed");
+}
+
+}  // namespace

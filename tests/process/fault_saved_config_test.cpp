@@ -1,0 +1,187 @@
+// A damaged saved configuration: the file coild wrote, cut at every byte
+// offset, is applied whole or not at all (in-process, through the replay
+// coild runs at start-up), and coild itself starts on a cut file without
+// it. A coild killed with SIGKILL while it saves leaves the previous file
+// whole.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mira/core/cmmgr.h"
+#include "mira/core/saved_config.h"
+#include "support/coild_process.h"
+#include "support/harness.h"
+
+namespace {
+
+using mira::CmAttr;
+
+// Everything the configuration holds, as the walks render it.
+std::string snapshot() {
+    return mira::cmWalk("coilGlobalCfg", {}).output + "\n" + mira::cmWalk("coilServiceNode", {}).output;
+}
+
+// The state every replay starts from: enabled, the default wait time, no
+// service.
+void restoreBaseline(coiltest::Harness& h) {
+    for (const char* vlan : {"blue", "red"}) h.unconfigure(vlan);
+    h.set("coilGlobalCfg", {{"enable", "true"}, {"disablePortWaitTime", "2"}, {"rowStatus", "active"}});
+}
+
+TEST(TruncatedSavedConfig, IsAppliedWholeOrNotAtAllAtEveryLength) {
+    coiltest::Harness h;
+    mira::logDiscard();
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("coil-cut-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "coil.conf").string();
+
+    // The file as coild writes it: the global settings and two services
+    // whose values a cut could shorten into other valid values.
+    ASSERT_EQ(h.set("coilGlobalCfg", {{"disablePortWaitTime", "15"}, {"rowStatus", "active"}}).result, 1);
+    ASSERT_EQ(h.configure("blue", {{"interval", "120"}, {"ports", "1:1-1:3,1:4"}, {"disablePort", "1"},
+                                   {"disablePortDuration", "300"}})
+                  .result,
+              1);
+    ASSERT_EQ(h.configure("red", {{"interval", "10"}, {"action", "5"}}).result, 1);
+    int records = 0;
+    std::string error;
+    ASSERT_TRUE(mira::saveConfig(path, &records, &error)) << error;
+    const std::string text = coiltest::readFile(path);
+    const std::string full = snapshot();
+    restoreBaseline(h);
+    const std::string baseline = snapshot();
+    ASSERT_NE(full, baseline);
+
+    int refused = 0, empty = 0;
+    for (size_t length = 0; length <= text.size(); length++) {
+        std::ofstream(path, std::ios::trunc | std::ios::binary) << text.substr(0, length);
+        const mira::ReplayOutcome out = mira::replaySavedConfig(path);
+        const std::string now = snapshot();
+        if (out.refused) {
+            refused++;
+            EXPECT_EQ(now, baseline) << "refused, but something was applied, at length " << length;
+        } else if (length == text.size()) {
+            EXPECT_EQ(now, full);
+            EXPECT_TRUE(out.problems.empty());
+        } else {
+            // Only a cut inside the first comment leaves a file without records.
+            empty++;
+            EXPECT_EQ(out.applied, 0) << "a part of the file was applied at length " << length << ":\n"
+                                      << text.substr(0, length);
+            EXPECT_EQ(now, baseline) << "at length " << length;
+        }
+        restoreBaseline(h);
+    }
+    std::printf("[ figures  ] %zu lengths of a %zu-byte file of %d records: %d refused, %d without records, 1 whole\n",
+                text.size() + 1, text.size(), records, refused, empty);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileAndSaysWhy) {
+    coiltest::CoildProcess coild;
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "30"}).status, 0);
+    ASSERT_EQ(coild.ctl({"save"}).status, 0);
+    ASSERT_EQ(coild.terminate(), 0);
+
+    const std::string path = coild.runDir + "/coil.conf";
+    const std::string text = coiltest::readFile(path);
+    const size_t cut = text.find("interval=30") + std::string("interval=3").size();  // reads "interval=3"
+    std::ofstream(path, std::ios::trunc) << text.substr(0, cut);
+
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    EXPECT_NE(coild.errors().find("coild: saved configuration refused, starting without it: " + path),
+              std::string::npos)
+        << coild.errors();
+    const coiltest::Outcome show = coild.ctl({"show"});
+    EXPECT_NE(show.out.find("loop detection  disabled"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("services        0"), std::string::npos) << show.out;
+    EXPECT_EQ(coild.terminate(), 0);
+}
+
+// Saves in a loop are stopped (SIGSTOP) at random moments until one is
+// caught with its temporary file present, i.e. in the middle of a save; the
+// process is then killed. The saved file must be one of the two whole
+// files the loop alternates between.
+TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
+    coiltest::CoildProcess coild;
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
+    // Many services make a save long enough to be caught in.
+    std::string error;
+    for (int i = 0; i < 400; i++) {
+        mira::control::Message set, reply;
+        set.add("method", "set").add("object", "coilServiceNode");
+        for (std::string attr : {"clientIdentifier=daemon-" + std::to_string(i), std::string("vlanIfInstance=5"),
+                                 std::string("vlan=blue"), std::string("rowStatus=createAndGo"),
+                                 std::string("interval=600")})
+            set.add("attr", attr);
+        ASSERT_TRUE(coild.request(1, set, &reply, &error)) << error;
+        ASSERT_EQ(reply.get("result"), "1") << reply.get("message");
+    }
+    const std::string path = coild.runDir + "/coil.conf";
+    auto save = [&] {
+        mira::control::Message reply;
+        std::string why;
+        return coild.request(2, {}, &reply, &why, 2000) && reply.get("status") == "ok";
+    };
+    auto setWait = [&](int seconds) {
+        mira::control::Message set, reply;
+        std::string why;
+        set.add("method", "set").add("object", "coilGlobalCfg").add("attr", "rowStatus=active");
+        set.add("attr", "disablePortWaitTime=" + std::to_string(seconds));
+        return coild.request(1, set, &reply, &why, 2000);
+    };
+    ASSERT_TRUE(setWait(3) && save());
+    const std::string first = coiltest::readFile(path);
+    ASSERT_TRUE(setWait(4) && save());
+    const std::string second = coiltest::readFile(path);
+    ASSERT_NE(first, second);
+
+    // A client thread saves the two configurations in turn, as fast as coild takes them.
+    std::atomic<bool> stop{false};
+    std::thread saver([&] {
+        for (int i = 0; !stop; i++)
+            if (!setWait(3 + i % 2) || !save()) break;
+    });
+    bool caught = false;
+    int tries = 0;
+    unsigned seed = 1;
+    for (; tries < 400 && !caught; tries++) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + (seed = seed * 1103515245u + 12345u) % 3000));
+        ::kill(coild.pid(), SIGSTOP);
+        for (const auto& entry : std::filesystem::directory_iterator(coild.runDir))
+            caught = caught || entry.path().filename().string().rfind("coil.conf.tmp.", 0) == 0;
+        if (!caught) ::kill(coild.pid(), SIGCONT);
+    }
+    coild.kill();
+    stop = true;
+    saver.join();
+    EXPECT_TRUE(caught) << "no save was caught in " << tries << " tries";
+
+    const std::string left = coiltest::readFile(path);
+    EXPECT_TRUE(left == first || left == second) << "the saved file is damaged (" << left.size() << " bytes)";
+    std::vector<mira::SavedRecord> records;
+    EXPECT_TRUE(mira::parseSavedConfig(left, path, &records, &error)) << error;
+    EXPECT_EQ(records.size(), 401u);
+    std::printf("[ figures  ] a save of %zu bytes caught in the middle after %d tries; the file left was whole\n",
+                left.size(), tries);
+
+    // The next coild starts with the whole of it.
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    EXPECT_NE(coild.log().find("401 of 401 records applied"), std::string::npos) << coild.log();
+    EXPECT_EQ(coild.terminate(), 0);
+}
+
+}  // namespace

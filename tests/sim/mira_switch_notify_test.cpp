@@ -1,0 +1,169 @@
+// The VLAN manager's notifications: every change reaches the registered
+// handlers through the loop, after the call that made it, with the
+// arguments the handlers' types promise.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
+#include "vlanlib.h"
+
+namespace {
+
+using mira::portWord;
+
+std::vector<std::string> gEvents;
+bool gDeletedVlanFound = false;
+
+std::string hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%x", v);
+    return buf;
+}
+
+int onDelVlan(const char* name, uint32_t instance) {
+    vlanIf_t* v = nullptr;
+    gDeletedVlanFound = vlanLibGetVlanIfByName(name, &v) == 1 && v->vlanIfInstance == instance;
+    if (gDeletedVlanFound) v->clientWord = 0;
+    gEvents.push_back("del " + std::string(name) + " " + std::to_string(instance));
+    return 0;
+}
+
+int onAddPort(const char* vlanName, uint32_t instance, uint32_t, uint32_t flags, uint32_t word) {
+    gEvents.push_back("add " + std::string(vlanName) + " " + std::to_string(instance) + " " + hex(word) + " " +
+                      std::to_string(flags));
+    return 0;
+}
+
+int onRemPort(const char* vlanName, uint32_t instance, uint32_t ifIndex, uint32_t flags, uint32_t word) {
+    gEvents.push_back("rem " + std::string(vlanName) + " " + std::to_string(instance) + " " + hex(word) + " " +
+                      std::to_string(flags) + (ifIndex ? "" : " no-ifindex"));
+    return 0;
+}
+
+int onTag(const char* vlanName, uint32_t instance, uint32_t oldTag, uint32_t newTag) {
+    gEvents.push_back("tag " + std::string(vlanName) + " " + std::to_string(instance) + " " + std::to_string(oldTag) +
+                      "->" + std::to_string(newTag));
+    return 0;
+}
+
+int onPortState(const uint32_t* ports, uint32_t state, uint32_t count) {
+    std::string e = "state " + std::to_string(state);
+    for (uint32_t i = 0; i < count; ++i) e += " " + hex(ports[i]);
+    gEvents.push_back(e);
+    return 0;
+}
+
+int onRename(const char* oldName, const char* newName, uint32_t instance) {
+    gEvents.push_back("rename " + std::string(oldName) + "->" + newName + " " + std::to_string(instance));
+    return 0;
+}
+
+class NotifyTest : public ::testing::Test {
+protected:
+    vlanMgrHandlers_t table{};
+
+    void SetUp() override {
+        mira::useVirtualTime();
+        mira::resetPlatform();
+        gEvents.clear();
+        std::string error;
+        ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"
+                                       "trunk 3:1 members 2:7,2:8\n"
+                                       "vlan blue instance 5 tag 100 ports 1:1,3:1\n"
+                                       "vlan red  instance 6 tag 200 ports 1:2\n",
+                                       "t.topo", &error))
+            << error;
+        vlanMgrSlot(table, VLANMGR_DEL_VLAN) = reinterpret_cast<vlanMgrSlot_t>(onDelVlan);
+        vlanMgrSlot(table, VLANMGR_ADD_PORT) = reinterpret_cast<vlanMgrSlot_t>(onAddPort);
+        vlanMgrSlot(table, VLANMGR_REM_PORT) = reinterpret_cast<vlanMgrSlot_t>(onRemPort);
+        vlanMgrSlot(table, VLANMGR_CFG_TAG) = reinterpret_cast<vlanMgrSlot_t>(onTag);
+        vlanMgrSlot(table, VLANMGR_CFG_PORT_STATE) = reinterpret_cast<vlanMgrSlot_t>(onPortState);
+        vlanMgrSlot(table, VLANMGR_RENAME) = reinterpret_cast<vlanMgrSlot_t>(onRename);
+        ASSERT_EQ(connectToVlanMgr(15, &table), 0);
+    }
+};
+
+TEST_F(NotifyTest, EachChangeArrivesAfterTheCallWithItsArguments) {
+    ASSERT_TRUE(mira::addVlanPort("blue", portWord(1, 3)));
+    ASSERT_TRUE(mira::removeVlanPort("blue", portWord(3, 1)));
+    ASSERT_TRUE(mira::retagVlan("blue", 101));
+    ASSERT_TRUE(mira::renameVlan("blue", "navy"));
+    ASSERT_TRUE(mira::setPortEnabled(portWord(1, 4), false));
+    EXPECT_TRUE(gEvents.empty());  // nothing inside the calls
+
+    mira::drain();
+    EXPECT_EQ(gEvents, (std::vector<std::string>{
+                           "add blue 5 10003 0",
+                           "rem blue 5 30001 0",
+                           "tag blue 5 100->101",
+                           "rename blue->navy 5",
+                           "state 0 10004",
+                       }));
+}
+
+TEST_F(NotifyTest, AdminStateReportsOnlyThePortsThatChanged) {
+    uint32_t trunk = portWord(3, 1);
+    ASSERT_TRUE(mira::setPortEnabled(portWord(2, 8), false));
+    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 0), 0);  // 2:8 already down
+    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 1), 0);
+    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 1), 0);  // no change: no report
+    mira::drain();
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"state 0 20008", "state 0 20007", "state 1 20007 20008"}));
+}
+
+TEST_F(NotifyTest, DeletedVlanIsFoundByItsHandlerAndGoneAfterwards) {
+    vlanIf_t* blue = nullptr;
+    ASSERT_EQ(vlanLibGetVlanIfByName("blue", &blue), 1);
+    blue->clientWord = 42;
+    ASSERT_TRUE(mira::deleteVlan("blue"));
+    std::string error;
+    EXPECT_FALSE(mira::deleteVlan("blue", &error));
+    EXPECT_FALSE(mira::addVlanPort("blue", portWord(1, 5), &error));
+    EXPECT_FALSE(mira::createVlan("blue", 9, 900, &error));  // the name is still taken
+
+    mira::drain();
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"del blue 5"}));
+    EXPECT_TRUE(gDeletedVlanFound);
+    vlanIf_t* v = nullptr;
+    EXPECT_EQ(vlanLibGetVlanIfByName("blue", &v), 0);
+    EXPECT_EQ(vlanLibGetVlanIfByInstance(5, &v), 0);
+    lif_t* p11 = nullptr;
+    ASSERT_EQ(vlanLibGetLifBySlotPort(1, 1, &p11), 1);
+    EXPECT_EQ(getFirstVpifOnPort(p11), nullptr);
+
+    // Its tag is free for a new VLAN at once.
+    EXPECT_TRUE(mira::createVlan("sky", 9, 100, &error)) << error;
+}
+
+TEST_F(NotifyTest, EmptySlotsAndRefusedChangesReportNothing) {
+    vlanMgrHandlers_t only{};
+    vlanMgrSlot(only, VLANMGR_RENAME) = reinterpret_cast<vlanMgrSlot_t>(onRename);
+    ASSERT_EQ(connectToVlanMgr(15, &only), 0);
+    ASSERT_EQ(connectToVlanMgr(15, &only), 0);  // registering twice does not double reports
+
+    std::string error;
+    EXPECT_FALSE(mira::addVlanPort("blue", portWord(1, 1), &error));
+    EXPECT_FALSE(mira::removeVlanPort("red", portWord(1, 1), &error));
+    EXPECT_FALSE(mira::retagVlan("red", 100, &error));
+    EXPECT_TRUE(mira::retagVlan("red", 200));  // same tag: no change
+    EXPECT_TRUE(mira::renameVlan("red", "red"));
+    ASSERT_TRUE(mira::renameVlan("red", "rose"));
+    mira::drain();
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"rename red->rose 6", "rename red->rose 6"}));
+}
+
+TEST_F(NotifyTest, ReloadedTopologyDropsPendingReports) {
+    ASSERT_TRUE(mira::addVlanPort("blue", portWord(1, 3)));
+    ASSERT_TRUE(mira::deleteVlan("red"));
+    std::string error;
+    ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 1 ports 4\n", "u.topo", &error));
+    mira::drain();
+    EXPECT_TRUE(gEvents.empty());
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Topology files: what a valid file builds, and that a bad one is refused
+// with its file, line and reason while the switch stays as it was.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "dm.h"
+#include "miracommon.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
+#include "vlanlib.h"
+
+namespace {
+
+using mira::portWord;
+
+class TopologyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mira::useVirtualTime();
+        mira::resetPlatform();
+    }
+
+    static std::string loadError(const std::string& text) {
+        std::string error;
+        EXPECT_FALSE(mira::loadTopology(text, "t.topo", &error)) << text;
+        return error;
+    }
+};
+
+TEST_F(TopologyTest, ExampleChassisIsCompiledIn) {
+    std::string error;
+    ASSERT_TRUE(mira::loadExampleTopology(&error)) << error;
+
+    EXPECT_EQ(dmConfig.slotCount, 4u);
+    EXPECT_EQ(dmConfig.slotFirst, 1u);
+    uint8_t mac[6];
+    getSystemMac(mac, 0);
+    const uint8_t expected[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
+    EXPECT_EQ(0, std::memcmp(mac, expected, 6));
+
+    for (const char* name : {"blue", "red", "green"}) {
+        vlanIf_t* v = nullptr;
+        ASSERT_EQ(vlanLibGetVlanIfByName(name, &v), 1) << name;
+    }
+    vlanIf_t* blue = nullptr;
+    vlanLibGetVlanIfByName("blue", &blue);
+    EXPECT_EQ(blue->tag, 100);
+
+    // The trunk is a member of one VLAN, its members of none; no cables.
+    const uint32_t trunk = mira::trunkActiveMember(portWord(5, 1));
+    EXPECT_NE(trunk, 0u);
+    int trunksInVlans = 0;
+    for (const char* name : {"blue", "red", "green"})
+        for (uint32_t w : mira::vlanPorts(name)) trunksInVlans += w == portWord(5, 1);
+    EXPECT_EQ(trunksInVlans, 1);
+    for (uint16_t s = 1; s <= 4; ++s)
+        for (uint16_t p = 1; p <= 24; ++p) EXPECT_EQ(mira::cablePeer(portWord(s, p)), 0u);
+    EXPECT_FALSE(mira::portExists(portWord(1, 25)));
+    EXPECT_TRUE(mira::portExists(portWord(5, 1)));
+}
+
+TEST_F(TopologyTest, DirectivesBuildTheModel) {
+    std::string error;
+    ASSERT_TRUE(mira::loadTopology(R"(
+        # leading comment
+        chassis ports 8 slots 2 mac 0A:0b:0c:0d:0e:0f first 3   # keywords in any order
+        trunk 9:1 members 3:7-8
+        vlan v1 instance 10 tag 10 ports 3:1-3:3,4:1-2,9:1
+        vlan v2 instance 11 tag 11
+        block v1 3:2,9:1
+        cable 3:1 4:1
+        hub lab 3:4,3:5,3:6
+        disable 4:2,9:1
+    )",
+                                   "t.topo", &error))
+        << error;
+
+    EXPECT_EQ(dmConfig.slotFirst, 3u);
+    EXPECT_EQ(dmConfig.slotCount, 2u);
+    EXPECT_EQ(mira::vlanPorts("v1"), (std::vector<uint32_t>{portWord(3, 1), portWord(3, 2), portWord(3, 3),
+                                                            portWord(4, 1), portWord(4, 2), portWord(9, 1)}));
+    EXPECT_TRUE(mira::vlanPorts("v2").empty());
+    EXPECT_TRUE(mira::portBlocked("v1", portWord(3, 2)));
+    EXPECT_TRUE(mira::portBlocked("v1", portWord(9, 1)));
+    EXPECT_FALSE(mira::portBlocked("v1", portWord(3, 1)));
+    EXPECT_EQ(mira::cablePeer(portWord(3, 1)), portWord(4, 1));
+    EXPECT_EQ(mira::hubOf(portWord(3, 5)), "lab");
+    EXPECT_FALSE(mira::portEnabled(portWord(4, 2)));
+    EXPECT_FALSE(mira::portEnabled(portWord(3, 7)));  // trunk members disabled with it
+    EXPECT_FALSE(mira::portEnabled(portWord(3, 8)));
+    EXPECT_EQ(mira::trunkActiveMember(portWord(9, 1)), 0u);
+    EXPECT_TRUE(mira::portLinkUp(portWord(3, 1)));
+    EXPECT_TRUE(mira::portLinkUp(portWord(3, 4)));
+}
+
+TEST_F(TopologyTest, ErrorsNameFileLineAndProblem) {
+    const std::string chassis = "chassis mac 02:00:00:c0:11:01 slots 4 ports 24\n";
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"", "t.topo: no chassis line"},
+        {"vlan a instance 1 tag 1\n", "t.topo:1: \"vlan\" before the chassis line"},
+        {chassis + chassis, "t.topo:2: second chassis line"},
+        {"chassis mac 02:00:00:c0:11 slots 4 ports 24\n", "t.topo:1: bad MAC address \"02:00:00:c0:11\""},
+        {"chassis mac 02:00:00:c0:11:01 ports 24\n", "t.topo:1: missing \"slots\""},
+        {"chassis mac 02:00:00:c0:11:01 slots 33 ports 24\n", "t.topo:1: slot count 33 out of range (at most 32)"},
+        {"chassis mac 02:00:00:c0:11:01 slots 4 ports 24 speed 10\n", "t.topo:1: unknown keyword \"speed\""},
+        {"chassis mac 02:00:00:c0:11:01 slots 4 ports\n", "t.topo:1: missing value after \"ports\""},
+        {chassis + "\n\nvlan blue instance 1 tag 100 ports 1:1,9:1\n", "t.topo:4: unknown port 9:1 (slots are 1..4)"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:20-1:30\n", "t.topo:2: unknown port 1:25 (ports are 1..24)"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:5-1:3\n", "t.topo:2: port range \"1:5-1:3\" runs backwards"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:1-2:3\n", "t.topo:2: port range \"1:1-2:3\" spans slots"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:1,,1:2\n",
+         "t.topo:2: empty entry in port list \"1:1,,1:2\""},
+        {chassis + "vlan blue instance 1 tag 100 ports 1x1\n", "t.topo:2: bad port \"1x1\" (expected slot:port)"},
+        {chassis + "vlan blue instance 1 tag 4095\n", "t.topo:2: tag 4095 out of range (at most 4094)"},
+        {chassis + "vlan blue instance 1 tag 100\nvlan red instance 2 tag 100\n",
+         "t.topo:3: tag 100 is already used by VLAN \"blue\""},
+        {chassis + "vlan blue instance 1 tag 100\nvlan red instance 1 tag 200\n",
+         "t.topo:3: VLAN instance 1 is already used"},
+        {chassis + "vlan blue instance 1 tag 100\nvlan blue instance 2 tag 200\n",
+         "t.topo:3: VLAN \"blue\" already exists"},
+        {chassis + "vlan abcdefghijklmnopqrstuvwxyz012345 instance 1 tag 100\n",
+         "t.topo:2: VLAN name \"abcdefghijklmnopqrstuvwxyz012345\" is longer than 31 characters"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:1,1:1\n", "t.topo:2: port 1:1 is already in VLAN \"blue\""},
+        {chassis + "trunk 5:1 members 1:1,1:2\nvlan blue instance 1 tag 100 ports 1:2\n",
+         "t.topo:3: port 1:2 is a member of trunk 5:1"},
+        {chassis + "trunk 1:3 members 1:1\n", "t.topo:2: trunk port 1:3 is a physical port"},
+        {chassis + "trunk 5:1 members 1:1\ntrunk 5:2 members 1:1\n",
+         "t.topo:3: port 1:1 is already a member of trunk 5:1"},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:1\ntrunk 5:1 members 1:1\n",
+         "t.topo:3: port 1:1 is a VLAN member and cannot join a trunk"},
+        {chassis + "block blue 1:1\n", "t.topo:2: unknown VLAN \"blue\""},
+        {chassis + "vlan blue instance 1 tag 100 ports 1:1\nblock blue 1:2\n",
+         "t.topo:3: port 1:2 is not in VLAN \"blue\""},
+        {chassis + "cable 1:1 1:2\ncable 1:2 1:3\n", "t.topo:3: port 1:2 is already cabled to 1:1"},
+        {chassis + "cable 1:1 1:1\n", "t.topo:2: cannot cable port 1:1 to itself"},
+        {chassis + "hub h 1:1,1:2\ncable 1:2 1:3\n", "t.topo:3: port 1:2 is already in hub h"},
+        {chassis + "hub h 1:1\n", "t.topo:2: hub h needs at least two ports"},
+        {chassis + "trunk 5:1 members 1:1\ncable 5:1 1:2\n",
+         "t.topo:3: trunk 5:1 cannot be cabled; cable its members"},
+        {chassis + "disable 4:25\n", "t.topo:2: unknown port 4:25 (ports are 1..24)"},
+        {chassis + "frobnicate 1:1\n", "t.topo:2: unknown directive \"frobnicate\""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(loadError(c.text), c.error) << c.text;
+}
+
+TEST_F(TopologyTest, AFailedLoadLeavesTheSwitchAsItWas) {
+    std::string error;
+    ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"
+                                   "vlan old instance 1 tag 10 ports 1:1\n",
+                                   "a.topo", &error));
+    vlanIf_t* old = nullptr;
+    ASSERT_EQ(vlanLibGetVlanIfByName("old", &old), 1);
+    old->clientWord = 77;
+
+    // Everything but the last line is valid and differs from what is loaded.
+    EXPECT_FALSE(mira::loadTopology("chassis mac 02:00:00:00:00:09 slots 4 first 2 ports 16\n"
+                                    "vlan new instance 2 tag 20 ports 2:1\n"
+                                    "cable 2:1 2:2\n"
+                                    "vlan bad instance 3 tag 30 ports 7:1\n",
+                                    "b.topo", &error));
+    EXPECT_EQ(error, "b.topo:4: unknown port 7:1 (slots are 2..5)");
+
+    vlanIf_t* v = nullptr;
+    EXPECT_EQ(vlanLibGetVlanIfByName("new", &v), 0);
+    ASSERT_EQ(vlanLibGetVlanIfByName("old", &v), 1);
+    EXPECT_EQ(v, old);
+    EXPECT_EQ(v->clientWord, 77u);
+    EXPECT_EQ(dmConfig.slotCount, 2u);
+    EXPECT_EQ(dmConfig.slotFirst, 1u);
+    uint8_t mac[6];
+    getSystemMac(mac, 0);
+    EXPECT_EQ(mac[5], 0x01);
+    EXPECT_EQ(mira::chassisInfo().portsPerSlot, 8);
+}
+
+TEST_F(TopologyTest, FileLoaderReportsThePath) {
+    const std::string path = ::testing::TempDir() + "mira_switch_topology.topo";
+    {
+        std::ofstream out(path);
+        out << "chassis mac 02:00:00:00:00:01 slots 1 ports 4\nvlan x instance 1 tag 1 ports 1:5\n";
+    }
+    std::string error;
+    EXPECT_FALSE(mira::loadTopologyFile(path, &error));
+    EXPECT_EQ(error, path + ":2: unknown port 1:5 (ports are 1..4)");
+    std::remove(path.c_str());
+    EXPECT_FALSE(mira::loadTopologyFile(path, &error));
+    EXPECT_EQ(error, path + ": cannot open");
+}
+
+}  // namespace

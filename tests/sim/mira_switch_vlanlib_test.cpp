@@ -1,0 +1,266 @@
+// The VLAN library as the daemon uses it: lookups, walks, trunks, forwarding
+// state, administrative state and port lists, answered from the switch model.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "dm.h"
+#include "mira/core/loop.h"
+#include "mira/core/platform.h"
+#include "mira/sim/switch.h"
+#include "mira/sim/topology.h"
+#include "vlanlib.h"
+
+namespace {
+
+using mira::portWord;
+
+constexpr const char* kTopology = R"(
+chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 40
+trunk 3:1 members 2:7,2:8,2:9
+vlan blue instance 5 tag 100 ports 1:1-1:4,3:1
+vlan red  instance 6 tag 200 ports 1:2,1:5
+vlan gray instance 7 tag 300 ports 1:2
+)";
+
+class VlanLibTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mira::useVirtualTime();
+        mira::resetPlatform();
+        std::string error;
+        ASSERT_TRUE(mira::loadTopology(kTopology, "t.topo", &error)) << error;
+    }
+
+    static vlanIf_t* vlan(const char* name) {
+        vlanIf_t* v = nullptr;
+        EXPECT_EQ(vlanLibGetVlanIfByName(name, &v), 1) << name;
+        return v;
+    }
+
+    static lif_t* lif(uint16_t slot, uint16_t port) {
+        lif_t* l = nullptr;
+        EXPECT_EQ(vlanLibGetLifBySlotPort(slot, port, &l), 1);
+        return l;
+    }
+
+    static std::vector<uint32_t> vlanWalk(vlanIf_t* v) {
+        std::vector<uint32_t> out;
+        for (vpif_t* vp = getFirstVpifOnVlan(v); vp; vp = getNextVpifOnVlan(v, vp->lif)) {
+            EXPECT_EQ(vp->vlanIf, v);
+            out.push_back(vp->lif->portInstance);
+        }
+        return out;
+    }
+
+    static std::vector<std::string> portWalk(lif_t* l) {
+        std::vector<std::string> out;
+        for (vpif_t* vp = vlanLibGetFirstVpifOnPort(l); vp; vp = vlanLibGetNextVpifOnPort(l, vp->vlanIf)) {
+            EXPECT_EQ(vp->lif, l);
+            out.push_back(vp->vlanIf->name);
+        }
+        return out;
+    }
+};
+
+TEST_F(VlanLibTest, LookupsFindTheRecords) {
+    vlanIf_t* byName = vlan("blue");
+    vlanIf_t* byInstance = nullptr;
+    ASSERT_EQ(vlanLibGetVlanIfByInstance(5, &byInstance), 1);
+    EXPECT_EQ(byName, byInstance);
+    EXPECT_STREQ(byName->name, "blue");
+    EXPECT_EQ(byName->tag, 100);
+    EXPECT_EQ(byName->numVpifs, 5);
+    EXPECT_EQ(vlanLibGetVlanIfByName("Blue", &byName), 0);
+    EXPECT_EQ(vlanLibGetVlanIfByInstance(100, &byInstance), 0);
+
+    // A single port: port-instance word with kind 0, its physical port.
+    lif_t* l = lif(1, 33);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->portInstance, 0x00010021u);
+    EXPECT_EQ(portInstanceSlot(l->portInstance), 1);
+    EXPECT_EQ(portInstancePort(l->portInstance), 33);
+    EXPECT_EQ(l->slot, 1);
+    EXPECT_EQ(l->port, 33);
+    ASSERT_NE(l->pif, nullptr);
+    EXPECT_EQ(l->pif->portInstance, l->portInstance);
+    EXPECT_EQ(l->pif->lif, l);
+    EXPECT_EQ(getFirstPifOnLif(l), l->pif);
+    EXPECT_EQ(getNextPifOnLif(l, l->pif), nullptr);
+    EXPECT_FALSE(isPortATrunk(l));
+
+    // Valid slot but no such port: 1 and no record. Invalid slot: failure.
+    lif_t* none = reinterpret_cast<lif_t*>(1);
+    EXPECT_EQ(vlanLibGetLifBySlotPort(1, 41, &none), 1);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_NE(vlanLibGetLifBySlotPort(0, 0, &none), 1);
+    EXPECT_NE(vlanLibGetLifBySlotPort(4, 1, &none), 1);
+}
+
+TEST_F(VlanLibTest, TrunkIsOneLogicalPortWithItsMembers) {
+    lif_t* t = lif(3, 1);
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(isPortATrunk(t));
+    EXPECT_TRUE(isPortPartOfTrunk(t));
+    EXPECT_EQ(t->pif, nullptr);
+    // Every member's slot and port lead to the trunk.
+    EXPECT_EQ(lif(2, 8), t);
+    std::vector<uint32_t> members;
+    for (pif_t* p = getFirstPifOnLif(t); p; p = getNextPifOnLif(t, p)) {
+        EXPECT_EQ(p->lif, t);
+        members.push_back(p->portInstance);
+    }
+    EXPECT_EQ(members, (std::vector<uint32_t>{portWord(2, 7), portWord(2, 8), portWord(2, 9)}));
+    vpif_t* vp = vlanLibGetVpifByVlanInstanceAndPortInstance(5, portWord(2, 9));
+    ASSERT_NE(vp, nullptr);
+    EXPECT_EQ(vp->lif, t);
+
+    // Active member: an enabled member with link beats an enabled one without;
+    // with every member disabled there is none.
+    EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 7));
+    ASSERT_TRUE(mira::cablePorts(portWord(2, 8), portWord(1, 40)));
+    EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 8));
+    ASSERT_TRUE(mira::setPortEnabled(portWord(2, 8), false));
+    EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 7));
+    ASSERT_TRUE(mira::setPortEnabled(portWord(3, 1), false));
+    EXPECT_EQ(vlanLibGetActivePortOnLif(t), nullptr);
+    EXPECT_EQ(mira::trunkActiveMember(portWord(3, 1)), 0u);
+}
+
+TEST_F(VlanLibTest, WalksVisitEachMemberOnceEvenWhenItChanges) {
+    vlanIf_t* blue = vlan("blue");
+    EXPECT_EQ(vlanWalk(blue), (std::vector<uint32_t>{portWord(1, 1), portWord(1, 2), portWord(1, 3), portWord(1, 4),
+                                                     portWord(3, 1)}));
+    EXPECT_EQ(portWalk(lif(1, 2)), (std::vector<std::string>{"blue", "red", "gray"}));
+    EXPECT_TRUE(portWalk(lif(1, 6)).empty());
+
+    // Removing the current member, or adding one ahead, does not derail a walk.
+    std::vector<uint32_t> seen;
+    for (vpif_t* vp = getFirstVpifOnVlan(blue); vp;) {
+        lif_t* at = vp->lif;
+        seen.push_back(at->portInstance);
+        if (at->portInstance == portWord(1, 2)) {
+            ASSERT_TRUE(mira::removeVlanPort("blue", portWord(1, 2)));
+            ASSERT_TRUE(mira::addVlanPort("blue", portWord(1, 30)));
+        }
+        vp = getNextVpifOnVlan(blue, at);
+    }
+    EXPECT_EQ(seen, (std::vector<uint32_t>{portWord(1, 1), portWord(1, 2), portWord(1, 3), portWord(1, 4),
+                                           portWord(1, 30), portWord(3, 1)}));
+    EXPECT_EQ(blue->numVpifs, 5);
+
+    std::vector<std::string> vlans;
+    lif_t* p12 = lif(1, 2);
+    for (vpif_t* vp = getFirstVpifOnPort(p12); vp;) {
+        vlanIf_t* at = vp->vlanIf;
+        vlans.push_back(at->name);
+        if (vlans.size() == 1) {
+            ASSERT_TRUE(mira::removeVlanPort("red", portWord(1, 2)));
+        }
+        vp = getNextVpifOnPort(p12, at);
+    }
+    EXPECT_EQ(vlans, (std::vector<std::string>{"red", "gray"}));
+}
+
+TEST_F(VlanLibTest, ForwardingStateFollowsBlockingAndLink) {
+    vlanIf_t* blue = vlan("blue");
+    lif_t* p1 = lif(1, 1);
+    vpif_t* vp = vlanLibGetVpifByVlanSlotPort(blue, p1);
+    ASSERT_NE(vp, nullptr);
+    EXPECT_EQ(getVpifByVlanSlotPort(blue, p1), vp);
+    EXPECT_EQ(vlanLibGetVpifByVlanSlotPort(vlan("red"), p1), nullptr);
+    EXPECT_EQ(vp->egState, 0x3u);
+    EXPECT_EQ(vp->inState, 0x3u);
+
+    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));  // no cable: no link
+    EXPECT_FALSE(vlanLibIsPortLinkUp(portWord(1, 1)));
+    ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(2, 1)));
+    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
+    EXPECT_TRUE(vlanLibIsPortLinkUp(portWord(1, 1)));
+    EXPECT_TRUE(vlanLibIsPortLinkUp(p1->portInstance));
+
+    ASSERT_TRUE(mira::setPortBlocked("blue", portWord(1, 1), true));
+    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));
+    EXPECT_EQ(vp->egState, 0x0u);
+    EXPECT_EQ(vp->inState, 0x0u);
+    ASSERT_TRUE(mira::setPortBlocked("blue", portWord(1, 1), false));
+    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
+
+    // The far end disabled takes the link down on both sides.
+    uint32_t far = portWord(2, 1);
+    ASSERT_EQ(vlanLibSetPortAdminState(&far, 1, 0), 0);
+    EXPECT_FALSE(mira::portEnabled(far));
+    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));
+    EXPECT_FALSE(vlanLibIsPortLinkUp(portWord(1, 1)));
+    ASSERT_EQ(vlanLibSetPortAdminState(&far, 1, 1), 0);
+    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
+
+    uint32_t bogus = portWord(9, 9);
+    EXPECT_NE(vlanLibSetPortAdminState(&bogus, 1, 0), 0);
+
+    // A hub gives link once a second enabled port is in it.
+    ASSERT_TRUE(mira::joinHub("h", portWord(1, 3)));
+    EXPECT_FALSE(mira::portLinkUp(portWord(1, 3)));
+    ASSERT_TRUE(mira::joinHub("h", portWord(1, 4)));
+    EXPECT_TRUE(mira::portLinkUp(portWord(1, 3)));
+    ASSERT_TRUE(mira::leaveHub(portWord(1, 4)));
+    EXPECT_FALSE(mira::portLinkUp(portWord(1, 3)));
+}
+
+TEST_F(VlanLibTest, RecordsKeepTheClientWordAcrossChanges) {
+    vlanIf_t* blue = vlan("blue");
+    blue->clientWord = 0xabcd;
+    ASSERT_TRUE(mira::renameVlan("blue", "navy"));
+    ASSERT_TRUE(mira::retagVlan("navy", 101));
+    ASSERT_TRUE(mira::addVlanPort("navy", portWord(1, 10)));
+    ASSERT_TRUE(mira::removeVlanPort("navy", portWord(1, 1)));
+    vlanIf_t* navy = vlan("navy");
+    EXPECT_EQ(navy, blue);
+    EXPECT_EQ(navy->clientWord, 0xabcdu);
+    EXPECT_EQ(navy->tag, 101);
+    EXPECT_EQ(vlanLibGetVlanIfByName("blue", &navy), 0);
+
+    std::string error;
+    EXPECT_FALSE(mira::retagVlan("navy", 200, &error));
+    EXPECT_EQ(error, "tag 200 is already used by VLAN \"red\"");
+    EXPECT_FALSE(mira::renameVlan("navy", "red", &error));
+    EXPECT_FALSE(mira::addVlanPort("navy", portWord(2, 7), &error));
+    EXPECT_EQ(error, "port 2:7 is a member of trunk 3:1");
+}
+
+TEST_F(VlanLibTest, PortListBitLayout) {
+    PORTLIST_T list{};
+    mira::portListAdd(&list, portWord(1, 1));
+    mira::portListAdd(&list, portWord(1, 33));
+    mira::portListAdd(&list, portWord(2, 32));
+    mira::portListAdd(&list, portWord(2, 256));
+    EXPECT_EQ(list.group[0][0], 0x80000000u);
+    EXPECT_EQ(list.group[0][1], 0x80000000u);
+    EXPECT_EQ(list.group[1][0], 0x00000001u);
+    EXPECT_EQ(list.group[1][7], 0x00000001u);
+
+    std::vector<uint32_t> walked;
+    for (int32_t w = PORTLIST_GETNEXTPORT(&list, -1); w != -1; w = PORTLIST_GETNEXTPORT(&list, w))
+        walked.push_back(uint32_t(w));
+    EXPECT_EQ(walked, (std::vector<uint32_t>{portWord(1, 1), portWord(1, 33), portWord(2, 32), portWord(2, 256)}));
+
+    PORTLIST_T copy;
+    std::memset(&copy, 0xff, sizeof copy);
+    PORTLIST_COPY(&copy, &list);
+    EXPECT_EQ(0, std::memcmp(&copy, &list, sizeof list));
+
+    // Groups count from the platform's first slot, modulo 32.
+    dmConfig.slotFirst = 3;
+    PORTLIST_T shifted{};
+    shifted.group[0][0] = 0x40000000u;  // slot 3, port 2
+    shifted.group[31][2] = 0x80000000u;  // slot 34, port 65
+    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, -1), int32_t(portWord(3, 2)));
+    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, int32_t(portWord(3, 2))), int32_t(portWord(34, 65)));
+    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, int32_t(portWord(34, 65))), -1);
+    EXPECT_TRUE(mira::portListHas(&shifted, portWord(2, 65)));  // slot 2 is group 31 too
+
+    PORTLIST_T empty{};
+    EXPECT_EQ(PORTLIST_GETNEXTPORT(&empty, -1), -1);
+}
+
+}  // namespace
