@@ -4,6 +4,7 @@
 // starts the rest of the simulated switch, replays the saved configuration
 // once the daemon's backend client is up, and runs the daemon's main until
 // SIGTERM.
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +46,9 @@ constexpr const char* kUsage =
     "  --peer-dir DIR    link with the coild of the other module through DIR (give both the same\n"
     "                    DIR); checkpoints flow to the backup, which takes over when the link drops\n"
     "  --help            show this text\n"
+    "  --version         show the version\n"
     "\n"
+    "Every option also takes the form --option=value.\n"
     "coild stops cleanly, with status 0, on SIGTERM or SIGINT. Talk to it with coilctl.\n";
 
 struct Options {
@@ -53,45 +56,50 @@ struct Options {
     bool trace = false, debug = false;
 };
 
-[[noreturn]] void usageError(const char* fmt, const char* arg) {
-    std::fprintf(stderr, "coild: ");
-    std::fprintf(stderr, fmt, arg);
-    std::fprintf(stderr, "\n%s", kUsage);
+[[noreturn]] void usageError(const std::string& what) {
+    std::fprintf(stderr, "coild: %s\nrun coild --help for the options\n", what.c_str());
     std::exit(2);
 }
 
+// Long options only; each also takes the form --opt=value.
+enum OptionId { kTopology = 1, kRunDir, kLog, kCapture, kTrace, kDebug, kRole, kPeerDir, kHelp, kVersion };
+
+constexpr option kLongOptions[] = {
+    {"topology", required_argument, nullptr, kTopology}, {"run-dir", required_argument, nullptr, kRunDir},
+    {"log", required_argument, nullptr, kLog},           {"capture", required_argument, nullptr, kCapture},
+    {"trace", no_argument, nullptr, kTrace},             {"debug", no_argument, nullptr, kDebug},
+    {"role", required_argument, nullptr, kRole},         {"peer-dir", required_argument, nullptr, kPeerDir},
+    {"help", no_argument, nullptr, kHelp},               {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
 Options parse(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; i++) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) usageError("option %s needs a value", argv[i]);
-            return argv[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (a == "--topology") {
-            o.topology = value();
-        } else if (a == "--run-dir") {
-            o.runDir = value();
-        } else if (a == "--log") {
-            o.log = value();
-        } else if (a == "--capture") {
-            o.capture = value();
-        } else if (a == "--role") {
-            o.role = value();
-            if (mira::dmlink::nodeStateByName(o.role) == 0) usageError("unknown role %s", o.role.c_str());
-        } else if (a == "--peer-dir") {
-            o.peerDir = value();
-        } else if (a == "--trace") {
-            o.trace = true;
-        } else if (a == "--debug") {
-            o.debug = true;
-        } else {
-            usageError("unknown option %s", argv[i]);
+    opterr = 0;
+    for (;;) {
+        const int prev = optind;
+        const int id = getopt_long(argc, argv, "+:h", kLongOptions, nullptr);
+        if (id == -1) break;
+        switch (id) {
+            case 'h':
+            case kHelp: std::fputs(kUsage, stdout); std::exit(0);
+            case kVersion: std::printf("coild %s\n", COIL_VERSION); std::exit(0);
+            case kTopology: o.topology = optarg; break;
+            case kRunDir: o.runDir = optarg; break;
+            case kLog: o.log = optarg; break;
+            case kCapture: o.capture = optarg; break;
+            case kRole:
+                o.role = optarg;
+                if (mira::dmlink::nodeStateByName(o.role) == 0) usageError("unknown role " + o.role);
+                break;
+            case kPeerDir: o.peerDir = optarg; break;
+            case kTrace: o.trace = true; break;
+            case kDebug: o.debug = true; break;
+            case ':': usageError(std::string("option ") + argv[prev] + " needs a value");
+            default: usageError(std::string("unknown option ") + argv[prev]);
         }
     }
+    if (optind < argc) usageError(std::string("unexpected argument ") + argv[optind]);
     return o;
 }
 
