@@ -8,12 +8,14 @@
 
 namespace coilclient {
 
-// Exit statuses.
-enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitTimeout = 3 };
+// Exit statuses, as coilctl's: done, refused (or no effect), usage error,
+// coild unreachable (also: it closed the connection, or a watch timed out).
+enum { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
 struct Key {
     std::string clientId;
-    uint32_t vlanIfInstance = 0;
+    std::string vlan;             // as given: a VLAN instance number or a VLAN name
+    uint32_t vlanIfInstance = 0;  // resolved before the request is sent
 };
 
 struct Options {
@@ -35,7 +37,7 @@ struct Options {
 // Parses the command line; on a usage error or --help prints and exits.
 Options parseCommandLine(int argc, char** argv);
 
-int runCommand(const Options& o);
+int runCommand(Options o);
 
 // One line, without the newline.
 std::string reportLine(const coilClientReport& r);

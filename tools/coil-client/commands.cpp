@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "coil_client_tool.h"
@@ -71,7 +72,7 @@ int watch(const Client& c, const Options& o) {
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    if (o.haveKey && !registerAndStart(c, o)) return kExitFailed;
+    if (o.haveKey && !registerAndStart(c, o)) return kExitUnreachable;
 
     const double until = o.timeout > 0 ? nowSeconds() + o.timeout : 0;
     long seen = 0;
@@ -80,29 +81,44 @@ int watch(const Client& c, const Options& o) {
         int slice = 250;  // wakes now and then to notice a signal
         if (until > 0) {
             const double left = until - nowSeconds();
-            if (left <= 0) return kExitTimeout;
+            // Ending at --timeout is the plan unless reports were still due.
+            if (left <= 0) return o.reports > 0 ? kExitUnreachable : kExitOk;
             if (left * 1000 < slice) slice = int(left * 1000) + 1;
         }
         coilClientReport report;
         const int got = coilClientReceive(c.get(), &report, slice);
         if (got < 0) {
             std::fprintf(stderr, "coil-client: %s\n", coilClientError(c.get()));
-            return kExitFailed;
+            return kExitUnreachable;
         }
         if (got == 0) continue;
         ++seen;
         std::printf("%s\n", (o.json ? reportJson(report) : reportLine(report)).c_str());
         std::fflush(stdout);
-        if (o.restart && o.haveKey && !startPoll(c, o)) return kExitFailed;
+        if (o.restart && o.haveKey && !startPoll(c, o)) return kExitUnreachable;
     }
     return kExitOk;
 }
 
+// The VLAN of the key as an instance number.
+bool resolveVlan(Options* o) {
+    const std::string& v = o->key.vlan;
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || v[0] == '-' || n > 0xffffffffu) {
+        std::fprintf(stderr, "coil-client: \"%s\" is not a VLAN instance\n", v.c_str());
+        return false;
+    }
+    o->key.vlanIfInstance = uint32_t(n);
+    return true;
+}
+
 }  // namespace
 
-int runCommand(const Options& o) {
+int runCommand(Options o) {
+    if (o.haveKey && !resolveVlan(&o)) return kExitRefused;
     Client c = connect(o);
-    if (!c) return kExitFailed;
+    if (!c) return kExitUnreachable;
     const char* id = o.key.clientId.c_str();
     const uint32_t vlan = o.key.vlanIfInstance;
     bool ok = true;
@@ -117,7 +133,7 @@ int runCommand(const Options& o) {
     } else {
         return watch(c, o);
     }
-    return ok ? kExitOk : kExitFailed;
+    return ok ? kExitOk : kExitUnreachable;
 }
 
 }  // namespace coilclient

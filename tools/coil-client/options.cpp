@@ -1,4 +1,6 @@
 // coil-client's command line.
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,18 +19,18 @@ constexpr const char* kUsage =
     "client message server that coild publishes in its run directory.\n"
     "\n"
     "Commands:\n"
-    "  register CLIENT VLANINSTANCE [--ports LIST]\n"
-    "  start CLIENT VLANINSTANCE [--ports LIST] [--interval S] [--count N]\n"
-    "  stop CLIENT VLANINSTANCE\n"
-    "  deregister CLIENT VLANINSTANCE\n"
+    "  register CLIENT VLAN [--ports LIST]\n"
+    "  start CLIENT VLAN [--ports LIST] [--interval S] [--count N]\n"
+    "  stop CLIENT VLAN\n"
+    "  deregister CLIENT VLAN\n"
     "  watch [--json] [--reports N] [--timeout S]\n"
-    "        [--register CLIENT VLANINSTANCE [--ports LIST] [--interval S] [--count N] [--restart]]\n"
+    "        [--register CLIENT VLAN [--ports LIST] [--interval S] [--count N] [--restart]]\n"
     "\n"
     "A service belongs to the connection that registered it and goes when that\n"
     "connection closes: a service made by 'register' alone ends with that\n"
     "coil-client. Use 'watch --register' to register, start and watch in one\n"
     "invocation. 'start', 'stop' and 'deregister' act on a service by its key\n"
-    "(CLIENT and VLANINSTANCE), whichever connection registered it.\n"
+    "(CLIENT and VLAN), whichever connection registered it.\n"
     "\n"
     "Options:\n"
     "  --run-dir DIR     coild's run directory (default $XDG_RUNTIME_DIR/coil,\n"
@@ -37,9 +39,14 @@ constexpr const char* kUsage =
     "  --wait S          keep trying to connect for up to S seconds\n"
     "  --first-slot N    number of the switch's first slot, for port lists (default 1)\n"
     "  --help            this text; 'coil-client COMMAND --help' for one command\n"
+    "  --version         coil-client's version\n"
     "\n"
-    "Exit status: 0 done, 1 failed (or coild closed the connection), 2 usage,\n"
-    "3 watch timed out.\n";
+    "VLAN is a VLAN's name or its instance number.\n"
+    "Options also take the form --option=value.\n"
+    "\n"
+    "Exit status: 0 done; 1 refused, or the request would have no effect (why on\n"
+    "standard error); 2 usage error; 3 coild unreachable or gone, or a watch's\n"
+    "--timeout ran out before its --reports (the one timeout).\n";
 
 struct CommandHelp {
     const char* name;
@@ -48,14 +55,14 @@ struct CommandHelp {
 
 constexpr CommandHelp kCommandHelp[] = {
     {"register",
-     "usage: coil-client register CLIENT VLANINSTANCE [--ports LIST]\n"
+     "usage: coil-client register CLIENT VLAN [--ports LIST]\n"
      "\n"
      "Registers a service for client identifier CLIENT (1 to 31 characters) on\n"
-     "the VLAN with instance VLANINSTANCE. It stays idle until a Start Poll, and\n"
+     "the VLAN (its name or instance number). It stays idle until a Start Poll, and\n"
      "is removed when this coil-client exits; see 'watch --register'.\n"
      "  --ports LIST   ports to probe, e.g. 1:1,1:3-1:5 (default: every port of the VLAN)\n"},
     {"start",
-     "usage: coil-client start CLIENT VLANINSTANCE [--ports LIST] [--interval S] [--count N]\n"
+     "usage: coil-client start CLIENT VLAN [--ports LIST] [--interval S] [--count N]\n"
      "\n"
      "Starts (or restarts) the service's polling. Its port list replaces the\n"
      "registered one.\n"
@@ -64,16 +71,16 @@ constexpr CommandHelp kCommandHelp[] = {
      "  --count N      a counted run of N probes, reported once (default: continuous,\n"
      "                 reported at the first loop)\n"},
     {"stop",
-     "usage: coil-client stop CLIENT VLANINSTANCE\n"
+     "usage: coil-client stop CLIENT VLAN\n"
      "\n"
      "Stops the service's polling; the service stays registered.\n"},
     {"deregister",
-     "usage: coil-client deregister CLIENT VLANINSTANCE\n"
+     "usage: coil-client deregister CLIENT VLAN\n"
      "\n"
      "Stops and removes the service.\n"},
     {"watch",
      "usage: coil-client watch [--json] [--reports N] [--timeout S]\n"
-     "                         [--register CLIENT VLANINSTANCE [--ports LIST] [--interval S]\n"
+     "                         [--register CLIENT VLAN [--ports LIST] [--interval S]\n"
      "                          [--count N] [--restart]]\n"
      "\n"
      "Prints each report of this connection's services as it arrives, one line\n"
@@ -118,91 +125,137 @@ double secondsArg(const std::string& option, const char* text, const char* help)
     return v;
 }
 
+// Every option of coil-client, before and after the command; which ones a
+// command takes is checked after parsing. Each also takes --opt=value.
+enum OptionId {
+    kRunDir = 1, kSocket, kWait, kFirstSlot, kPorts, kInterval, kCount, kJson, kRestart, kReports, kTimeout,
+    kRegister, kHelp, kVersion
+};
+
+constexpr option kGlobalOptions[] = {
+    {"run-dir", required_argument, nullptr, kRunDir},     {"socket", required_argument, nullptr, kSocket},
+    {"wait", required_argument, nullptr, kWait},          {"first-slot", required_argument, nullptr, kFirstSlot},
+    {"help", no_argument, nullptr, kHelp},                {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+constexpr option kCommandOptions[] = {
+    {"ports", required_argument, nullptr, kPorts},     {"interval", required_argument, nullptr, kInterval},
+    {"count", required_argument, nullptr, kCount},     {"json", no_argument, nullptr, kJson},
+    {"restart", no_argument, nullptr, kRestart},       {"reports", required_argument, nullptr, kReports},
+    {"timeout", required_argument, nullptr, kTimeout}, {"register", required_argument, nullptr, kRegister},
+    {"help", no_argument, nullptr, kHelp},             {nullptr, 0, nullptr, 0},
+};
+
+std::string optionName(int id) {
+    for (const option& opt : kCommandOptions)
+        if (opt.val == id) return opt.name;
+    return "?";
+}
+
+// The options each command takes (besides --help).
+bool commandTakes(const std::string& command, int id) {
+    switch (id) {
+        case kPorts: return command == "register" || command == "start" || command == "watch";
+        case kInterval:
+        case kCount: return command == "start" || command == "watch";
+        case kJson: return command == "watch" || command == "vlans";
+        case kRestart:
+        case kReports:
+        case kTimeout:
+        case kRegister: return command == "watch";
+        default: return true;
+    }
+}
+
+// getopt_long over argv[from..], with its messages our own; returns the
+// option's id, -1 at the end, and exits on an unknown option or a missing
+// value.
+int nextOption(int argc, char** argv, const char* shortOpts, const option* table, const char* help,
+               const std::string& context) {
+    const int prev = optind;
+    const int id = getopt_long(argc, argv, shortOpts, table, nullptr);
+    if (id == ':') usageError(std::string(argv[prev]) + " needs a value", help);
+    if (id == '?') usageError("unknown option " + std::string(argv[prev]) + context, help);
+    return id;
+}
+
+void readPorts(const char* text, Options* o, const char* help) {
+    const int n = coilClientParsePorts(text, nullptr, 0);
+    if (n < 0) usageError(std::string("cannot read the port list '") + text + "'", help);
+    o->ports.resize(size_t(n));
+    coilClientParsePorts(text, o->ports.data(), o->ports.size());
+}
+
 }  // namespace
 
 Options parseCommandLine(int argc, char** argv) {
     Options o;
-    int i = 1;
-    auto value = [&](const char* help) -> const char* {
-        if (i + 1 >= argc) usageError(std::string(argv[i]) + " needs a value", help);
-        return argv[++i];
-    };
-    // Options before the command.
-    for (; i < argc && argv[i][0] == '-'; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(kExitOk);
-        } else if (a == "--run-dir") {
-            o.runDir = value(kUsage);
-        } else if (a == "--socket") {
-            o.socketPath = value(kUsage);
-        } else if (a == "--wait") {
-            o.waitSeconds = secondsArg(a, value(kUsage), kUsage);
-        } else if (a == "--first-slot") {
-            o.firstSlot = uint16_t(unsignedArg(a, value(kUsage), 0xffff, kUsage));
-        } else {
-            usageError("unknown option " + a);
+    opterr = 0;
+    // Options before the command ('+': the first other word is the command).
+    for (int id; (id = nextOption(argc, argv, "+:h", kGlobalOptions, kUsage, "")) != -1;) {
+        switch (id) {
+            case 'h':
+            case kHelp: std::fputs(kUsage, stdout); std::exit(kExitOk);
+            case kVersion: std::printf("coil-client %s\n", COIL_VERSION); std::exit(kExitOk);
+            case kRunDir: o.runDir = optarg; break;
+            case kSocket: o.socketPath = optarg; break;
+            case kWait: o.waitSeconds = secondsArg("--wait", optarg, kUsage); break;
+            case kFirstSlot: o.firstSlot = uint16_t(unsignedArg("--first-slot", optarg, 0xffff, kUsage)); break;
         }
     }
-    if (i >= argc) usageError("no command given");
-    o.command = argv[i++];
+    if (optind >= argc) usageError("no command given");
+    o.command = argv[optind];
     const char* help = helpOf(o.command);
     if (help == kUsage) usageError("unknown command " + o.command);
     if (!o.runDir.empty() && !o.socketPath.empty()) usageError("give --run-dir or --socket, not both");
 
-    const bool keyed = o.command != "watch";
-    std::vector<std::string> positional;
-    bool sawPorts = false, sawInterval = false, sawCount = false, sawRestart = false;
-    for (; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(help, stdout);
-            std::exit(kExitOk);
-        } else if (a == "--ports" && o.command != "stop" && o.command != "deregister") {
-            const char* text = value(help);
-            const int n = coilClientParsePorts(text, nullptr, 0);
-            if (n < 0) usageError(std::string("cannot read the port list '") + text + "'", help);
-            o.ports.resize(size_t(n));
-            coilClientParsePorts(text, o.ports.data(), o.ports.size());
-            sawPorts = true;
-        } else if (a == "--interval" && (o.command == "start" || o.command == "watch")) {
-            o.interval = uint32_t(unsignedArg(a, value(help), 0xffffffffu, help));
-            if (o.interval == 0) usageError("--interval is at least 1 second", help);
-            sawInterval = true;
-        } else if (a == "--count" && (o.command == "start" || o.command == "watch")) {
-            o.count = uint32_t(unsignedArg(a, value(help), 0xffffffffu, help));
-            if (o.count == 0) usageError("--count is at least 1 (leave it out for a continuous poll)", help);
-            sawCount = true;
-        } else if (o.command == "watch" && a == "--json") {
-            o.json = true;
-        } else if (o.command == "watch" && a == "--restart") {
-            o.restart = sawRestart = true;
-        } else if (o.command == "watch" && a == "--reports") {
-            o.reports = long(unsignedArg(a, value(help), 1'000'000'000, help));
-        } else if (o.command == "watch" && a == "--timeout") {
-            o.timeout = secondsArg(a, value(help), help);
-        } else if (o.command == "watch" && a == "--register") {
-            if (o.haveKey) usageError("--register is given once", help);
-            if (i + 2 >= argc) usageError("--register needs CLIENT and VLANINSTANCE", help);
-            o.key.clientId = argv[++i];
-            o.key.vlanIfInstance = uint32_t(unsignedArg("VLANINSTANCE", argv[++i], 0xffffffffu, help));
-            o.haveKey = true;
-        } else if (!a.empty() && a[0] == '-') {
-            usageError("unknown option " + a + " for " + o.command, help);
-        } else {
-            positional.push_back(a);
+    // The command's own options and words, in any order.
+    const int cargc = argc - optind;
+    char** cargv = argv + optind;
+    optind = 0;  // restart getopt on the command's words
+    bool sawPollOption = false;
+    for (int id; (id = nextOption(cargc, cargv, ":h", kCommandOptions, help, " for " + o.command)) != -1;) {
+        if (id != 'h' && id != kHelp && !commandTakes(o.command, id))
+            usageError("unknown option --" + optionName(id) + " for " + o.command, help);
+        switch (id) {
+            case 'h':
+            case kHelp: std::fputs(help, stdout); std::exit(kExitOk);
+            case kPorts: readPorts(optarg, &o, help); sawPollOption = true; break;
+            case kInterval:
+                o.interval = uint32_t(unsignedArg("--interval", optarg, 0xffffffffu, help));
+                if (o.interval == 0) usageError("--interval is at least 1 second", help);
+                sawPollOption = true;
+                break;
+            case kCount:
+                o.count = uint32_t(unsignedArg("--count", optarg, 0xffffffffu, help));
+                if (o.count == 0) usageError("--count is at least 1 (leave it out for a continuous poll)", help);
+                sawPollOption = true;
+                break;
+            case kJson: o.json = true; break;
+            case kRestart: o.restart = sawPollOption = true; break;
+            case kReports: o.reports = long(unsignedArg("--reports", optarg, 1'000'000'000, help)); break;
+            case kTimeout: o.timeout = secondsArg("--timeout", optarg, help); break;
+            case kRegister:
+                if (o.haveKey) usageError("--register is given once", help);
+                o.key.clientId = optarg;
+                o.haveKey = true;
+                break;
         }
     }
-    if (keyed) {
-        if (positional.size() != 2) usageError(o.command + " needs CLIENT and VLANINSTANCE", help);
-        o.key.clientId = positional[0];
-        o.key.vlanIfInstance = uint32_t(unsignedArg("VLANINSTANCE", positional[1].c_str(), 0xffffffffu, help));
+    std::vector<std::string> positional(cargv + optind, cargv + cargc);
+    const bool keyed = o.command != "watch" && o.command != "vlans";
+    if (keyed || o.haveKey) {
+        // CLIENT VLAN, or after --register CLIENT the VLAN alone.
+        const size_t want = keyed ? 2 : 1;
+        if (positional.size() != want)
+            usageError(keyed ? o.command + " needs CLIENT and VLAN" : "--register needs CLIENT and VLAN", help);
+        if (keyed) o.key.clientId = positional[0];
+        o.key.vlan = positional.back();
         o.haveKey = true;
     } else {
         if (!positional.empty()) usageError("unexpected argument " + positional[0], help);
-        if (!o.haveKey && (sawPorts || sawInterval || sawCount || sawRestart))
-            usageError("--ports, --interval, --count and --restart go with --register", help);
+        if (sawPollOption) usageError("--ports, --interval, --count and --restart go with --register", help);
     }
     if (o.haveKey && (o.key.clientId.empty() || o.key.clientId.size() >= COIL_CLIENT_TEXT_SIZE))
         usageError("a client identifier has 1 to 31 characters", help);

@@ -2,30 +2,34 @@
 // over the control socket in coild's run directory.
 #include "coilctl.h"
 
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "mira/control/control_client.h"
 #include "mira/control/control_lab_table.h"
-#include "mira/control/control_client.h"
 
 namespace {
 
 using namespace coilctl;
 
 constexpr const char* kGlobalUsage =
-    "usage: coilctl [--run-dir DIR] [--xml|--json] COMMAND [ARGS...]\n"
+    "usage: coilctl [--run-dir DIR] [--xml|--json|-f FORMAT] COMMAND [ARGS...]\n"
     "\n"
     "Talks to coild over <run-dir>/coild.sock (default run directory:\n"
     "$XDG_RUNTIME_DIR/coil, else /tmp/coil-UID). Options:\n"
     "  --run-dir DIR   coild's run directory\n"
-    "  --xml           show the daemon's XML as it stands\n"
-    "  --json          show the reply as JSON (for scripts)\n"
+    "  --xml           one XML document (-f xml)\n"
+    "  --json          one JSON object (-f json)\n"
+    "  -f, --format F  plain (default), xml, json or keyvalue (a.b.c=value lines)\n"
     "  --help          this text; COMMAND --help for one command\n"
+    "  --version       coilctl's version\n"
+    "Options also take the form --option=value.\n"
     "\n"
     "Exit status: 0 done, 1 refused by coild (its message on standard error),\n"
-    "2 usage error, 3 coild unreachable.\n"
+    "2 usage error, 3 coild unreachable or no reply within 30 seconds (a timeout).\n"
     "\n"
     "Commands:\n";
 
@@ -104,32 +108,56 @@ int usageError(const std::string& what, const Command* c) {
     return kExitUsage;
 }
 
+// Long options of coilctl itself (before the command); each also takes the
+// form --opt=value.
+enum OptionId { kRunDir = 1, kXml, kJson, kFormat, kHelp, kVersion };
+
+constexpr option kLongOptions[] = {
+    {"run-dir", required_argument, nullptr, kRunDir}, {"xml", no_argument, nullptr, kXml},
+    {"json", no_argument, nullptr, kJson},            {"format", required_argument, nullptr, kFormat},
+    {"help", no_argument, nullptr, kHelp},            {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool formatByName(const std::string& name, Format* out) {
+    static const std::pair<const char*, Format> kFormats[] = {
+        {"plain", Format::Table}, {"xml", Format::Xml}, {"json", Format::Json}, {"keyvalue", Format::KeyValue}};
+    for (const auto& [word, format] : kFormats)
+        if (name == word) return *out = format, true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string runDir;
     Format format = Format::Table;
-    Args args;
     bool wantHelp = false;
-    int i = 1;
-    for (; i < argc; i++) {
-        const std::string a = argv[i];
-        if (a == "--run-dir") {
-            if (i + 1 >= argc) return usageError("--run-dir needs a directory", nullptr);
-            runDir = argv[++i];
-        } else if (a == "--xml") {
-            format = Format::Xml;
-        } else if (a == "--json") {
-            format = Format::Json;
-        } else if (a == "--help" || a == "-h") {
-            wantHelp = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "--") {
-            return usageError("unknown option " + a, nullptr);
-        } else {
-            break;
+    opterr = 0;
+    for (;;) {
+        const int prev = optind;
+        // '+': the first word that is not an option is the command.
+        const int id = getopt_long(argc, argv, "+:hf:", kLongOptions, nullptr);
+        if (id == -1) break;
+        switch (id) {
+            case kRunDir: runDir = optarg; break;
+            case kXml: format = Format::Xml; break;
+            case kJson: format = Format::Json; break;
+            case 'f':
+            case kFormat:
+                if (!formatByName(optarg, &format))
+                    return usageError(std::string("unknown format \"") + optarg + "\" (plain, xml, json, keyvalue)",
+                                      nullptr);
+                break;
+            case 'h':
+            case kHelp: wantHelp = true; break;
+            case kVersion: std::printf("coilctl %s\n", COIL_VERSION); return kExitOk;
+            case ':': return usageError(std::string(argv[prev]) + " needs a value", nullptr);
+            default: return usageError(std::string("unknown option ") + argv[prev], nullptr);
         }
     }
-    for (; i < argc; i++) {
+    Args args;
+    for (int i = optind; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") wantHelp = true;
         else args.push_back(a);

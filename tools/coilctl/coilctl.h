@@ -14,7 +14,7 @@ using Args = std::vector<std::string>;
 // Exit statuses.
 enum : int { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
-enum class Format { Table, Xml, Json };
+enum class Format { Table, Xml, Json, KeyValue };
 
 // How a reply is shown.
 enum class View {

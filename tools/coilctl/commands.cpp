@@ -76,10 +76,11 @@ bool objectArgs(const Args& a, bool isSet, std::string* object, std::vector<CmAt
             *flags = (*flags & ~CM_FLAG_EXACT) | CM_FLAG_NEXT;
         } else if (!isSet && w == "--walk") {
             *flags = (*flags & ~CM_FLAG_EXACT) | CM_FLAG_WALK;
-        } else if (!isSet && w == "--count" && i + 1 < a.size()) {
+        } else if (!isSet && (w == "--count" || w.starts_with("--count="))) {
+            const std::string countText = w == "--count" ? (i + 1 < a.size() ? a[++i] : "") : w.substr(8);
             char* end = nullptr;
-            unsigned long n = std::strtoul(a[++i].c_str(), &end, 10);
-            if (a[i].empty() || *end != '\0' || n > 0xffff) return *error = "--count takes 0 to 65535", false;
+            unsigned long n = std::strtoul(countText.c_str(), &end, 10);
+            if (countText.empty() || *end != '\0' || n > 0xffff) return *error = "--count takes 0 to 65535", false;
             count = uint32_t(n);
         } else if (isSet && w == "--implied") {
             *flags |= CM_FLAG_IMPLIED_ROW_STATUS;
