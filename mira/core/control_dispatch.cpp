@@ -4,10 +4,10 @@
 #include "cmbackend.h"
 #include "mira/core/cmmgr.h"
 #include "mira/control/control_frame.h"
-#include "mira/sim/control_lab.h"
 #include "mira/control/control_request.h"
 #include "mira/core/control_stdout.h"
 #include "mira/core/saved_config.h"
+#include "mira/core/switch_backend.h"
 
 namespace mira::control {
 
@@ -50,7 +50,7 @@ Message answerSave(const Message& request, const std::string& runDir) {
 Message answerLab(const Message& request) {
     std::string error;
     if (!checkKeys(request, {"arg"}, &error)) return errorReply(error);
-    LabResult result = runLabCommand(request.all("arg"));
+    LabResult result = activeSwitch().labCommand(request.all("arg"));
     if (!result.ok) return errorReply(result.error);
     Message reply;
     reply.add("status", "ok").add("message", result.text).add("output", result.xml);

@@ -7,7 +7,8 @@
 
 #include "mira/core/core_internal.h"
 #include "mira/core/loop.h"
-#include "mira/sim/switch.h"
+#include "mira/core/switch_backend.h"
+#include "mira/core/vlanmgr.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ void resetPlatform() {
     core::resetCli();
     core::resetEms();
     core::resetCommon();
-    resetSwitch();
+    vlanmgr::clearTables();
+    activeSwitch().reset();
 }
 
 namespace core {

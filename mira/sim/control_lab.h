@@ -6,14 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "mira/core/switch_backend.h"
+
 namespace mira::control {
 
-struct LabResult {
-    bool ok = false;
-    std::string error;  // why the command was refused
-    std::string text;   // what was done, one line
-    std::string xml;    // `ports`: one <labPort> record per physical port
-};
+using mira::LabResult;
 
 // Runs the command on this process's simulated switch (on the loop's thread).
 LabResult runLabCommand(const std::vector<std::string>& words);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fdb_client.h"
+#include "mira/sim/sim_switch.h"
 #include "mira/sim/switch_model.h"
 
 namespace {
@@ -18,19 +19,19 @@ bool keyOf(const fdbKey_t* key, const uint8_t* mac, std::pair<mira::sw::Mac, uin
 
 }  // namespace
 
-int fdb_client_Init(fdbCallback_t cb, int) {
+int mira::sim::SimSwitch::fdbInit(fdbCallback_t cb, int) {
     gCallback = cb;
     return 0;
 }
 
-int fdb_client_Mac_Add(int, const fdbKey_t* key, const uint8_t* mac, int, int, int) {
+int mira::sim::SimSwitch::fdbMacAdd(int, const fdbKey_t* key, const uint8_t* mac, int, int, int) {
     std::pair<mira::sw::Mac, uint32_t> entry;
     if (!keyOf(key, mac, &entry)) return -1;
     mira::sw::model().cpuEntries.insert(entry);
     return 0;
 }
 
-int fdb_client_Mac_Delete(int, const fdbKey_t* key, const uint8_t* mac, int) {
+int mira::sim::SimSwitch::fdbMacDelete(int, const fdbKey_t* key, const uint8_t* mac, int) {
     std::pair<mira::sw::Mac, uint32_t> entry;
     if (!keyOf(key, mac, &entry)) return -1;
     mira::sw::model().cpuEntries.erase(entry);

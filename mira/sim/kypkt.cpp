@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "kypkt.h"
+#include "mira/sim/sim_switch.h"
 #include "mira/sim/switch_model.h"
 
 namespace mira::sw {
@@ -123,10 +124,11 @@ void resetPacketDescriptors() {
 }  // namespace mira::sw
 
 using namespace mira::sw;
+using mira::sim::SimSwitch;
 
 void mira::setCpuQueueLimit(size_t frames) { gQueueLimit = frames; }
 
-int openKypkt(void) {
+int SimSwitch::openKypkt() {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) return -1;
     auto d = std::make_unique<Descriptor>();
@@ -136,7 +138,7 @@ int openKypkt(void) {
     return sv[0];
 }
 
-int attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
+int SimSwitch::attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
     Descriptor* d = findDescriptor(fd);
     if (!d) return fail(EBADF);
     if (!spec || spec->addrLength != 6 || spec->tag > 4095) return fail(EINVAL);
@@ -147,7 +149,7 @@ int attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
     return 0;
 }
 
-int detachKypktFilter(int fd, uint32_t filterId) {
+int SimSwitch::detachKypktFilter(int fd, uint32_t filterId) {
     Descriptor* d = findDescriptor(fd);
     if (!d) return fail(EBADF);
     for (auto it = d->filters.begin(); it != d->filters.end(); ++it)
@@ -158,7 +160,7 @@ int detachKypktFilter(int fd, uint32_t filterId) {
     return fail(ENOENT);
 }
 
-int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint32_t vlanIfInstance, int count,
+int SimSwitch::sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint32_t vlanIfInstance, int count,
               const uint32_t* port, int) {
     if (!findDescriptor(fd)) return fail(EBADF);
     if (!frame || length < 14) return fail(EINVAL);
@@ -216,7 +218,7 @@ int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint
     return int(length);
 }
 
-int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
+int SimSwitch::recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
               uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int, int) {
     Descriptor* d = findDescriptor(fd);
     if (!d) return fail(EBADF);

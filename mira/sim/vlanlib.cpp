@@ -10,10 +10,12 @@
 #include <cstring>
 
 #include "dm.h"
+#include "mira/sim/sim_switch.h"
 #include "mira/sim/switch_model.h"
 #include "vlanlib.h"
 
 using namespace mira::sw;
+using mira::sim::SimSwitch;
 
 namespace {
 
@@ -39,19 +41,19 @@ Member* memberOf(const vpif_t* rec) {
 
 }  // namespace
 
-int vlanLibGetVlanIfByName(const char* name, vlanIf_t** out) {
+int SimSwitch::vlanLibGetVlanIfByName(const char* name, vlanIf_t** out) {
     Vlan* v = name ? model().vlanByName(name) : nullptr;
     if (out) *out = v ? &v->rec : nullptr;
     return v ? 1 : 0;
 }
 
-int vlanLibGetVlanIfByInstance(uint32_t vlanIfInstance, vlanIf_t** out) {
+int SimSwitch::vlanLibGetVlanIfByInstance(uint32_t vlanIfInstance, vlanIf_t** out) {
     Vlan* v = model().vlanByInstance(vlanIfInstance);
     if (out) *out = v ? &v->rec : nullptr;
     return v ? 1 : 0;
 }
 
-int vlanLibGetLifBySlotPort(uint16_t slot, uint16_t port, lif_t** out) {
+int SimSwitch::vlanLibGetLifBySlotPort(uint16_t slot, uint16_t port, lif_t** out) {
     Model& m = model();
     if (out) *out = nullptr;
     const mira::ChassisInfo& c = m.chassis;
@@ -62,50 +64,45 @@ int vlanLibGetLifBySlotPort(uint16_t slot, uint16_t port, lif_t** out) {
     return 1;
 }
 
-vpif_t* vlanLibGetFirstVpifOnPort(lif_t* lif) { return firstVlanOfPortAfter(lif, nullptr); }
+vpif_t* SimSwitch::vlanLibGetFirstVpifOnPort(lif_t* lif) { return firstVlanOfPortAfter(lif, nullptr); }
 
-vpif_t* vlanLibGetNextVpifOnPort(lif_t* lif, vlanIf_t* current) {
+vpif_t* SimSwitch::vlanLibGetNextVpifOnPort(lif_t* lif, vlanIf_t* current) {
     if (!current) return nullptr;
     return firstVlanOfPortAfter(lif, &current->vlanIfInstance);
 }
 
-vpif_t* getFirstVpifOnPort(lif_t* lif) { return vlanLibGetFirstVpifOnPort(lif); }
-vpif_t* getNextVpifOnPort(lif_t* lif, vlanIf_t* current) { return vlanLibGetNextVpifOnPort(lif, current); }
-
-vpif_t* getFirstVpifOnVlan(vlanIf_t* vlanIf) {
+vpif_t* SimSwitch::getFirstVpifOnVlan(vlanIf_t* vlanIf) {
     Vlan* v = model().vlanOf(vlanIf);
     if (!v || v->members.empty()) return nullptr;
     return &v->members.begin()->second->rec;
 }
 
-vpif_t* getNextVpifOnVlan(vlanIf_t* vlanIf, lif_t* current) {
+vpif_t* SimSwitch::getNextVpifOnVlan(vlanIf_t* vlanIf, lif_t* current) {
     Vlan* v = model().vlanOf(vlanIf);
     if (!v || !current) return nullptr;
     auto it = v->members.upper_bound(current->portInstance);
     return it == v->members.end() ? nullptr : &it->second->rec;
 }
 
-vpif_t* vlanLibGetVpifByVlanInstanceAndPortInstance(uint32_t vlanIfInstance, uint32_t portWord) {
+vpif_t* SimSwitch::vlanLibGetVpifByVlanInstanceAndPortInstance(uint32_t vlanIfInstance, uint32_t portWord) {
     Model& m = model();
     Member* mem = memberOf(m.vlanByInstance(vlanIfInstance), m.lif(mira::portWord(mira::wordSlot(portWord) & 0xff,
                                                                                mira::wordPort(portWord))));
     return mem ? &mem->rec : nullptr;
 }
 
-vpif_t* vlanLibGetVpifByVlanSlotPort(vlanIf_t* vlanIf, lif_t* lif) {
+vpif_t* SimSwitch::vlanLibGetVpifByVlanSlotPort(vlanIf_t* vlanIf, lif_t* lif) {
     Model& m = model();
     Member* mem = memberOf(m.vlanOf(vlanIf), m.lifOf(lif));
     return mem ? &mem->rec : nullptr;
 }
 
-vpif_t* getVpifByVlanSlotPort(vlanIf_t* vlanIf, lif_t* lif) { return vlanLibGetVpifByVlanSlotPort(vlanIf, lif); }
-
-int vlanLibVpifUpAndForwarding(vpif_t* vpif) {
+int SimSwitch::vlanLibVpifUpAndForwarding(vpif_t* vpif) {
     Member* m = memberOf(vpif);
     return m && upAndForwarding(m) ? 1 : 0;
 }
 
-int vlanLibIsPortLinkUp(uint32_t portWord) {
+int SimSwitch::vlanLibIsPortLinkUp(uint32_t portWord) {
     Model& m = model();
     const uint32_t word = mira::portWord(portInstanceSlot(portWord), portInstancePort(portWord));
     if (Port* p = m.port(word)) return linkUp(p) ? 1 : 0;
@@ -113,25 +110,25 @@ int vlanLibIsPortLinkUp(uint32_t portWord) {
     return l && linkUp(l) ? 1 : 0;
 }
 
-int isPortATrunk(lif_t* lif) {
+int SimSwitch::isPortATrunk(lif_t* lif) {
     Lif* l = model().lifOf(lif);
     return l && l->trunk ? 1 : 0;
 }
 
-int isPortPartOfTrunk(lif_t* lif) { return isPortATrunk(lif); }
+int SimSwitch::isPortPartOfTrunk(lif_t* lif) { return isPortATrunk(lif); }
 
-pif_t* vlanLibGetActivePortOnLif(lif_t* lif) {
+pif_t* SimSwitch::vlanLibGetActivePortOnLif(lif_t* lif) {
     Lif* l = model().lifOf(lif);
     Port* p = l ? activeMember(l) : nullptr;
     return p ? &p->rec : nullptr;
 }
 
-pif_t* getFirstPifOnLif(lif_t* lif) {
+pif_t* SimSwitch::getFirstPifOnLif(lif_t* lif) {
     Lif* l = model().lifOf(lif);
     return l && !l->ports.empty() ? &l->ports.front()->rec : nullptr;
 }
 
-pif_t* getNextPifOnLif(lif_t* lif, pif_t* current) {
+pif_t* SimSwitch::getNextPifOnLif(lif_t* lif, pif_t* current) {
     Lif* l = model().lifOf(lif);
     if (!l || !current) return nullptr;
     for (size_t i = 0; i + 1 < l->ports.size(); ++i)
@@ -139,35 +136,8 @@ pif_t* getNextPifOnLif(lif_t* lif, pif_t* current) {
     return nullptr;
 }
 
-int vlanLibSetPortAdminState(const uint32_t* ports, int count, int state) {
+int SimSwitch::vlanLibSetPortAdminState(const uint32_t* ports, int count, int state) {
     if (!ports || count < 1 || (state != 0 && state != 1)) return -1;
     std::vector<uint32_t> words(ports, ports + count);
     return setAdminState(words, state == 1).empty() ? 0 : -1;
-}
-
-int32_t PORTLIST_GETNEXTPORT(const PORTLIST_T* list, int32_t prev) {
-    if (!list) return -1;
-    const uint32_t first = dmGetSlotFirst();
-    uint32_t group = 0, bit = 0;  // where to look next
-    if (prev != -1) {
-        const uint32_t w = uint32_t(prev);
-        group = (mira::wordSlot(w) - first) % 32;
-        bit = mira::wordPort(w);  // port p is bit p-1, so the next one is bit p
-        if (mira::wordPort(w) == 0) bit = 0;
-    }
-    for (; group < 32; ++group, bit = 0) {
-        for (; bit < 256; ++bit) {
-            const uint32_t word = list->group[group][bit / 32];
-            if (word == 0) {  // skip the rest of an empty word
-                bit |= 31;
-                continue;
-            }
-            if (word & (0x80000000u >> (bit % 32))) return int32_t(mira::portWord(first + group, bit + 1));
-        }
-    }
-    return -1;
-}
-
-void PORTLIST_COPY(PORTLIST_T* dst, const PORTLIST_T* src) {
-    if (dst && src && dst != src) std::memcpy(dst, src, sizeof *dst);
 }

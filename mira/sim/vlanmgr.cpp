@@ -3,16 +3,13 @@
 // every handler table registered with connectToVlanMgr. A notification made
 // for a model that has since been replaced (topology reload, reset) is
 // dropped.
-#include <algorithm>
-
 #include "mira/core/loop.h"
+#include "mira/core/vlanmgr.h"
 #include "mira/sim/switch_model.h"
 
 namespace mira::sw {
 
 namespace {
-
-std::vector<vlanMgrHandlers_t*> gTables;
 
 // Calls fn with the typed handler of every registered table whose slot at
 // byteOffset is set; later, and only while the model is still the same.
@@ -21,9 +18,7 @@ void deliver(int byteOffset, Call call) {
     const uint64_t generation = model().generation;
     post([generation, byteOffset, call] {
         if (model().generation != generation) return;
-        const std::vector<vlanMgrHandlers_t*> tables = gTables;  // a handler may register another table
-        for (vlanMgrHandlers_t* t : tables)
-            if (vlanMgrSlot_t slot = vlanMgrSlot(*t, byteOffset)) call(reinterpret_cast<Handler>(slot));
+        vlanmgr::callHandlers<Handler>(byteOffset, call);
     });
 }
 
@@ -74,13 +69,6 @@ void notifyPortState(std::vector<uint32_t> ports, uint32_t state) {
     });
 }
 
-void resetVlanMgr() { gTables.clear(); }
+void resetVlanMgr() { vlanmgr::clearTables(); }
 
 }  // namespace mira::sw
-
-int connectToVlanMgr(int, vlanMgrHandlers_t* handlers) {
-    if (!handlers) return -1;
-    auto& tables = mira::sw::gTables;
-    if (std::find(tables.begin(), tables.end(), handlers) == tables.end()) tables.push_back(handlers);
-    return 0;
-}
