@@ -1,9 +1,11 @@
 // Configuration requests as they arrive on the control socket: the payload
 // of a request frame, parsed into fields, decoded into a request, looked up
 // in the daemon's name table and converted attribute by attribute into the
-// object's record, then run. The reply must be a well-formed list of fields
-// saying ok or error. Every service the input created is removed and the
+// object's record, then run. The reply, made in pieces of a size the input's
+// first byte chooses and framed as the server frames them, must join again
+// into a well-formed list of fields saying ok or error. Every service the input created is removed and the
 // global settings put back after it.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +48,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     startDaemon(DM_NODE_STATE_PRIMARY);
     ensureFrameServices();
     const std::string_view payload(reinterpret_cast<const char*>(data), size);
-    const std::string reply = mira::control::answerRequest(mira::control::kTypeCm, payload, "");
+    using namespace mira::control;
+    std::unique_ptr<ReplyStream> stream = startReply(kTypeCm, payload, "");
+    const size_t budget = 1 + size_t(size > 0 ? data[0] : 0) * 97;
+    FrameReader frames(kMaxReplyPayload);
+    ReplyAssembler joined;
+    for (bool more = true; more;) {
+        std::string piece;
+        more = stream->next(&piece, budget);
+        const std::string frame = encodeFrame(more ? kTypeReplyPart : kTypeReply, piece);
+        frames.feed(frame.data(), frame.size());
+        Frame got;
+        std::string why;
+        if (frames.next(&got) != FrameReader::Status::Ready) __builtin_trap();
+        if ((joined.add(got, &why) == ReplyAssembler::Status::Done) == more) __builtin_trap();
+    }
+    stream.reset();
+    const std::string& reply = joined.payload();
     settle();
     mira::control::Message fields;
     std::string error;

@@ -58,16 +58,18 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
         sent += size_t(n);
     }
     FrameReader reader(kMaxReplyPayload);
+    ReplyAssembler assembler;
     Frame answer;
     char chunk[16 * 1024];
     for (;;) {
         switch (reader.next(&answer)) {
             case FrameReader::Status::Ready:
-                if (answer.type != kTypeReply) {
-                    *error = "unexpected frame type " + std::to_string(answer.type) + " from coild";
-                    return false;
+                switch (assembler.add(answer, error)) {
+                    case ReplyAssembler::Status::Error: return false;
+                    case ReplyAssembler::Status::NeedMore: continue;
+                    case ReplyAssembler::Status::Done: break;
                 }
-                if (!parseMessage(answer.payload, reply, error)) {
+                if (!parseMessage(assembler.payload(), reply, error)) {
                     *error = "malformed reply from coild: " + *error;
                     return false;
                 }

@@ -58,4 +58,17 @@ size_t FrameReader::missing() const {
     return kHeaderSize + length > buf_.size() ? kHeaderSize + length - buf_.size() : 0;
 }
 
+ReplyAssembler::Status ReplyAssembler::add(const Frame& frame, std::string* error) {
+    if (frame.type != kTypeReply && frame.type != kTypeReplyPart) {
+        *error = "unexpected frame type " + std::to_string(frame.type) + " from coild";
+        return Status::Error;
+    }
+    if (payload_.size() + frame.payload.size() > kMaxReplyTotal) {
+        *error = "reply of more than " + std::to_string(kMaxReplyTotal) + " bytes refused";
+        return Status::Error;
+    }
+    payload_ += frame.payload;
+    return frame.type == kTypeReply ? Status::Done : Status::NeedMore;
+}
+
 }  // namespace mira::control

@@ -11,9 +11,12 @@
 namespace mira::control {
 
 inline constexpr size_t kHeaderSize = 8;
-// Largest request payload coild accepts, and largest reply coilctl accepts.
+// Largest request payload coild accepts, and largest reply frame coilctl
+// accepts. A longer reply comes in several frames (kTypeReplyPart ones, then
+// the kTypeReply that ends it); its whole payload may be up to kMaxReplyTotal.
 inline constexpr uint32_t kMaxRequestPayload = 64 * 1024;
 inline constexpr uint32_t kMaxReplyPayload = 8 * 1024 * 1024;
+inline constexpr size_t kMaxReplyTotal = size_t{64} * 1024 * 1024;
 
 // Frame types.
 enum : uint32_t {
@@ -21,6 +24,7 @@ enum : uint32_t {
     kTypeSave = 2,   // save the configuration to the run directory
     kTypeLab = 3,    // change or show the simulated switch
     kTypeReply = 0x100,
+    kTypeReplyPart = 0x101,  // a piece of a reply that further frames continue
 };
 
 struct Frame {
@@ -54,6 +58,20 @@ private:
     uint32_t refused_ = 0;
     bool tooLarge_ = false;
     std::string buf_;
+};
+
+// Joins the frames of one reply: any number of part frames, then the
+// reply frame; the payload is their payloads in order.
+class ReplyAssembler {
+public:
+    enum class Status { NeedMore, Done, Error };
+    // Done: payload() is the whole reply. Error: *error says why (a frame of
+    // another type, or more than kMaxReplyTotal bytes in all).
+    Status add(const Frame& frame, std::string* error);
+    std::string& payload() { return payload_; }
+
+private:
+    std::string payload_;
 };
 
 }  // namespace mira::control

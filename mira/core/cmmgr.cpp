@@ -148,54 +148,91 @@ CmResult cmRun(std::string_view method, std::string_view object, const std::vect
     return cmExecute(prepared, flags);
 }
 
+CmWalker::~CmWalker() { finish(); }
+
+bool CmWalker::begin(std::string_view object, const std::vector<CmAttr>& start, uint32_t flags, std::string* error) {
+    finish();
+    out_ = CmResult{};
+    out_.rc = -1;
+    if (!cmPrepare("get", object, start, &key_, error)) return false;
+    info_ = key_.node()->info;
+    ownKey_ = key_.node()->record;
+    request_->flags = (flags & ~CM_FLAG_EXACT) | CM_FLAG_NEXT | CM_FLAG_WALK;
+    if ((request_->flags & CM_FLAG_COUNT_MASK) == 0) request_->flags |= 1;
+    steps_ = 0;
+    done_ = false;
+    return true;
+}
+
+bool CmWalker::step(std::string* xml) {
+    if (done_) {
+        finish();
+        return false;
+    }
+    if (steps_ == kMaxWalkSteps) {
+        out_.message += "Walk stopped after " + std::to_string(kMaxWalkSteps) + " steps.";
+        finish();
+        return false;
+    }
+    steps_++;
+    cmObject_t* keyNode = key_.node();
+    NodeOwner reply{cmObject_t_alloc()};
+    reply.node->method = keyNode->method;
+    request_->reply = reply.node;
+    out_.rc = cmBackendAction(request_.get(), keyNode);
+    out_.result = request_->result;
+    request_->reply = nullptr;
+    if (out_.rc != 1 || reply.node->record == nullptr) {
+        finish();
+        return false;
+    }
+    cmBackendConvert(request_.get(), reply.node);
+    *xml = request_.output();
+    out_.records++;
+    // The next step is keyed by this step's record: the walk slot holds it
+    // for the two configuration objects; for the others it is taken out of
+    // the reply.
+    void* next = request_->walkSlot;
+    void* previousDetached = detached_;
+    detached_ = nullptr;
+    if (next == nullptr) {
+        next = reply.node->record;
+        reply.node->record = nullptr;
+        detached_ = next;
+    }
+    keyNode->record = next;
+    freeRecord(info_, previousDetached);
+    if (out_.result != 2) done_ = true;  // an object of one record: this step was the last
+    return true;
+}
+
+void CmWalker::finish() {
+    if (key_.empty()) return;
+    key_.node()->record = ownKey_;
+    freeRecord(info_, detached_);
+    freeRecord(info_, request_->walkSlot);
+    request_->walkSlot = nullptr;
+    detached_ = nullptr;
+    out_.message = request_.message() + out_.message;
+    key_ = CmPrepared{};
+    done_ = true;
+}
+
 CmResult cmWalk(std::string_view object, const std::vector<CmAttr>& start, uint32_t flags,
                 std::vector<std::string>* steps) {
+    CmWalker walker;
     CmResult out;
-    out.rc = -1;
-    CmPrepared key;
-    if (!cmPrepare("get", object, start, &key, &out.message)) return out;
-    cmObject_t* keyNode = key.node();
-    const cmInfoEntry_t* info = keyNode->info;
-    void* const ownKey = keyNode->record;
-    void* detached = nullptr;  // a reply record taken out to key the next step
-
-    CmRequest request;
-    request->flags = (flags & ~CM_FLAG_EXACT) | CM_FLAG_NEXT | CM_FLAG_WALK;
-    if ((request->flags & CM_FLAG_COUNT_MASK) == 0) request->flags |= 1;
-    for (int step = 0; step < kMaxWalkSteps; step++) {
-        NodeOwner reply{cmObject_t_alloc()};
-        reply.node->method = keyNode->method;
-        request->reply = reply.node;
-        out.rc = cmBackendAction(request.get(), keyNode);
-        out.result = request->result;
-        request->reply = nullptr;
-        if (out.rc != 1 || reply.node->record == nullptr) break;
-        cmBackendConvert(request.get(), reply.node);
-        std::string xml = request.output();
+    if (!walker.begin(object, start, flags, &out.message)) {
+        out.rc = -1;
+        return out;
+    }
+    for (std::string xml; walker.step(&xml);) {
         out.output += xml;
         if (steps) steps->push_back(std::move(xml));
-        out.records++;
-        // The next step is keyed by this step's record: the walk slot holds
-        // it for the two configuration objects; for the others it is taken
-        // out of the reply.
-        void* next = request->walkSlot;
-        void* previousDetached = detached;
-        detached = nullptr;
-        if (next == nullptr) {
-            next = reply.node->record;
-            reply.node->record = nullptr;
-            detached = next;
-        }
-        keyNode->record = next;
-        freeRecord(info, previousDetached);
-        if (out.result != 2) break;  // an object of one record
-        if (step + 1 == kMaxWalkSteps) out.message += "Walk stopped after " + std::to_string(kMaxWalkSteps) + " steps.";
     }
-    keyNode->record = ownKey;
-    freeRecord(info, detached);
-    freeRecord(info, request->walkSlot);
-    request->walkSlot = nullptr;
-    out.message = request.message() + out.message;
+    std::string output = std::move(out.output);
+    out = walker.result();
+    out.output = std::move(output);
     return out;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cmbackend.h"
+#include "mira/core/cm.h"
 
 namespace mira {
 
@@ -69,6 +70,38 @@ CmResult cmRun(std::string_view method, std::string_view object, const std::vect
 // *steps, when given, receives each step's XML.
 CmResult cmWalk(std::string_view object, const std::vector<CmAttr>& start, uint32_t flags = 0,
                 std::vector<std::string>* steps = nullptr);
+
+// The same walk a step at a time, so that a long one can be answered as its
+// reader takes it. It holds only its key between steps: what changes
+// meanwhile is seen as a walk of a changing table sees it.
+class CmWalker {
+public:
+    CmWalker() = default;
+    ~CmWalker();
+    CmWalker(const CmWalker&) = delete;
+    CmWalker& operator=(const CmWalker&) = delete;
+
+    // False, with the reason in *error, when the object or a key attribute
+    // is refused.
+    bool begin(std::string_view object, const std::vector<CmAttr>& start, uint32_t flags, std::string* error);
+    // Runs the next step: true with its XML in *xml, false when the walk has
+    // ended (then result() is complete).
+    bool step(std::string* xml);
+    // rc, result word, records and message so far; output stays empty.
+    const CmResult& result() const { return out_; }
+
+private:
+    void finish();
+
+    CmPrepared key_;
+    const cmInfoEntry_t* info_ = nullptr;
+    void* ownKey_ = nullptr;
+    void* detached_ = nullptr;  // a reply record taken out to key the next step
+    CmRequest request_;
+    CmResult out_;
+    int steps_ = 0;
+    bool done_ = true;
+};
 
 // The application's name tables (from cmBackendApplicationInit); null
 // entries until the application answered.

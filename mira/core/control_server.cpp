@@ -2,7 +2,6 @@
 #include "mira/core/control_server.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,19 +17,22 @@
 #include "mira/core/loop.h"
 #include "mira/core/peer_cred.h"
 #include "mira/core/platform.h"
+#include "mira/core/socket_output.h"
 
 namespace mira::control {
 
 namespace {
 
-// How long a reply may wait for a client that does not read.
-constexpr int kSendTimeoutMs = 2000;
 constexpr size_t kReadChunk = size_t{16} * 1024;
 
 struct Connection {
     int fd = -1;
     FrameReader reader{kMaxRequestPayload};
     uint64_t idleItem = 0;
+    std::unique_ptr<SocketOutput> out;
+    std::unique_ptr<ReplyStream> reply;  // the reply being sent, while it is
+    bool inputPaused = false;
+    bool closeWhenSent = false;  // the client has sent all it will send
 };
 
 struct Server {
@@ -45,102 +47,143 @@ Server& server() {
     return s;
 }
 
-bool sendAll(int fd, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kSendTimeoutMs) > 0) continue;
-        }
-        return false;
-    }
-    return true;
+Connection* connectionOf(int fd) {
+    auto it = server().connections.find(fd);
+    return it == server().connections.end() ? nullptr : it->second.get();
 }
 
 void closeConnection(int fd) {
     auto it = server().connections.find(fd);
     if (it == server().connections.end()) return;
     if (it->second->idleItem) removeWorkItem(it->second->idleItem);
+    it->second->out.reset();
     removeFd(fd);
     ::close(fd);
     server().connections.erase(it);
 }
 
-bool sendReply(int fd, const std::string& payload) { return sendAll(fd, encodeFrame(kTypeReply, payload)); }
-
-void sendError(int fd, const std::string& why) { sendReply(fd, encodeMessage(errorReply(why))); }
+void sendError(Connection& c, const std::string& why) {
+    sendToClient(c.fd, encodeFrame(kTypeReply, encodeMessage(errorReply(why))));
+}
 
 void armIdleTimer(Connection& c) {
     if (c.idleItem) removeWorkItem(c.idleItem);
     const int fd = c.fd;
     c.idleItem = addWorkItem(kIdleTimeoutUsec, false, [fd] {
-        auto it = server().connections.find(fd);
-        if (it == server().connections.end()) return;
-        it->second->idleItem = 0;
-        if (it->second->reader.buffered() > 0)
-            sendError(fd, "incomplete request: no more bytes within " + std::to_string(kIdleTimeoutUsec / 1'000'000) +
-                              " seconds (" + std::to_string(it->second->reader.missing()) + " missing)");
+        Connection* live = connectionOf(fd);
+        if (!live) return;
+        live->idleItem = 0;
+        // A connection whose reply waits is the output's to judge.
+        if (live->reply || live->out->pending() > 0) return armIdleTimer(*live);
+        if (live->reader.buffered() > 0)
+            sendError(*live, "incomplete request: no more bytes within " + std::to_string(kIdleTimeoutUsec / 1'000'000) +
+                                 " seconds (" + std::to_string(live->reader.missing()) + " missing)");
         closeConnection(fd);
     });
 }
 
-// Answers every whole frame read so far; false when the connection was closed.
+void setInputPaused(Connection& c, bool paused) {
+    if (c.inputPaused == paused) return;
+    c.inputPaused = paused;
+    pauseInput(c.fd, paused);
+}
+
+// Sends the current reply's next pieces while the output has room; true
+// when the reply is complete. False from `alive` when the connection is gone.
+bool continueReply(Connection& c, bool* alive) {
+    *alive = true;
+    const int fd = c.fd;
+    while (c.reply && c.out->pending() <= c.out->lowWater()) {
+        std::string piece;
+        const bool more = c.reply->next(&piece, kReplyPiece);
+        // A request may have stopped the server (and so this connection).
+        if (!connectionOf(fd)) return *alive = false;
+        if (!more) c.reply.reset();
+        if (!sendToClient(fd, encodeFrame(more ? kTypeReplyPart : kTypeReply, piece))) {
+            closeConnection(fd);
+            return *alive = false;
+        }
+    }
+    return !c.reply;
+}
+
+// Answers the requests read so far, one reply at a time, as far as the
+// client takes the replies; reading stops while a reply waits. False when
+// the connection was closed.
 bool answerFrames(Connection& c) {
-    Frame frame;
+    const int fd = c.fd;
     for (;;) {
+        bool alive = true;
+        const bool done = continueReply(c, &alive);
+        if (!alive) return false;
+        if (!done || c.out->pending() > c.out->lowWater()) {
+            setInputPaused(c, true);
+            return true;
+        }
+        Frame frame;
         switch (c.reader.next(&frame)) {
-            case FrameReader::Status::NeedMore: return true;
+            case FrameReader::Status::NeedMore: setInputPaused(c, false); return true;
             case FrameReader::Status::TooLarge:
-                sendError(c.fd, "request refused: its frame announces " + std::to_string(c.reader.refusedLength()) +
-                                    " bytes, more than the largest request of " + std::to_string(kMaxRequestPayload) +
-                                    " bytes");
-                closeConnection(c.fd);
+                sendError(c, "request refused: its frame announces " + std::to_string(c.reader.refusedLength()) +
+                                 " bytes, more than the largest request of " + std::to_string(kMaxRequestPayload) +
+                                 " bytes");
+                closeConnection(fd);
                 return false;
             case FrameReader::Status::Ready:
-            {
-                const int fd = c.fd;
-                const bool sent = sendReply(fd, answerRequest(frame.type, frame.payload, server().runDir));
-                // The request may have stopped the server (and so this connection).
-                if (server().connections.count(fd) == 0) return false;
-                // A client that does not take its reply loses its connection,
-                // so that requests it queued cannot hold the loop again.
-                if (!sent) {
-                    closeConnection(fd);
-                    return false;
-                }
+                c.reply = startReply(frame.type, frame.payload, server().runDir);
+                if (!connectionOf(fd)) return false;
                 armIdleTimer(c);
                 break;
-            }
         }
     }
 }
 
+bool replyWaits(const Connection& c) { return c.reply || c.out->pending() > 0; }
+
 void onConnectionEvent(int fd, int cond) {
-    auto it = server().connections.find(fd);
-    if (it == server().connections.end()) return;
-    Connection& c = *it->second;
+    Connection* c = connectionOf(fd);
+    if (!c) return;
     bool ended = cond != 0;
+    if (cond == -999 && replyWaits(*c)) {
+        // The client stopped sending and waits for its replies: keep
+        // writing (the loop no longer watches a descriptor after a hangup).
+        if (!addFd(fd, [fd](int cond) { onConnectionEvent(fd, cond); })) return closeConnection(fd);
+        c->inputPaused = false;
+        setInputPaused(*c, true);
+        c->out->rewatch();
+    }
     char chunk[kReadChunk];
-    while (!ended) {
+    while (!ended && !c->inputPaused) {
         ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n > 0) {
-            c.reader.feed(chunk, size_t(n));
-            if (!answerFrames(c)) return;
+            c->reader.feed(chunk, size_t(n));
+            if (!answerFrames(*c)) return;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         ended = true;  // end of stream or a broken connection
     }
-    if (c.reader.buffered() > 0)
-        sendError(fd, "truncated request: the connection ended " + std::to_string(c.reader.missing()) +
+    if (!ended) return;
+    if (c->reader.buffered() > 0 && !replyWaits(*c)) {
+        sendError(*c, "truncated request: the connection ended " + std::to_string(c->reader.missing()) +
                           " bytes before the end of the frame");
+        closeConnection(fd);
+        return;
+    }
+    if (!replyWaits(*c) || cond == -998) return closeConnection(fd);
+    c->closeWhenSent = true;
+    setInputPaused(*c, true);
+}
+
+void onOutputRoom(int fd) {
+    Connection* c = connectionOf(fd);
+    if (!c || !answerFrames(*c)) return;
+    if (c->closeWhenSent && !replyWaits(*c)) closeConnection(fd);
+}
+
+void onOutputFailed(int fd, const std::string& why) {
+    logLine("WARNING", "control", "dropped a client: " + why);
     closeConnection(fd);
 }
 
@@ -159,12 +202,16 @@ void onListenReadable(int, int cond) {
             continue;
         }
         if (server().connections.size() >= kMaxConnections) {
-            sendError(fd, "too many connections");
+            const std::string refusal = encodeFrame(kTypeReply, encodeMessage(errorReply("too many connections")));
+            ::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
             continue;
         }
         auto c = std::make_unique<Connection>();
         c->fd = fd;
+        c->out = std::make_unique<SocketOutput>(
+            fd, SocketOutput::Limits{kMaxPendingOutput, kOutputDeadlineUsec}, [fd] { onOutputRoom(fd); },
+            [fd](const std::string& why) { onOutputFailed(fd, why); });
         Connection& ref = *c;
         server().connections.emplace(fd, std::move(c));
         if (!addFd(fd, [fd](int cond) { onConnectionEvent(fd, cond); })) {
@@ -186,6 +233,15 @@ bool socketInUse(const sockaddr_un& addr) {
 }
 
 }  // namespace
+
+bool sendToClient(int fd, std::string_view bytes) {
+    Connection* c = connectionOf(fd);
+    if (!c) return false;
+    if (c->out->send(bytes)) return true;
+    logLine("WARNING", "control", "dropped a client: it does not read what it is sent");
+    closeConnection(fd);
+    return false;
+}
 
 bool startControlServer(const std::string& runDir, std::string* error, bool serveNow) {
     Server& s = server();

@@ -30,6 +30,8 @@ struct WorkItem {
 struct Watch {
     uint32_t serial;  // tells a re-registered descriptor from the old one
     std::shared_ptr<FdHandler> handler;
+    std::shared_ptr<Task> writer;  // set while the descriptor waits for room
+    bool inputPaused = false;
 };
 
 struct Loop {
@@ -124,7 +126,17 @@ bool runReadyFds(int timeoutMs) {
         auto it = l.watches.find(fd);
         if (it == l.watches.end() || it->second.serial != serial) continue;  // removed meanwhile
         std::shared_ptr<FdHandler> handler = it->second.handler;
-        int cond = conditionOf(fd, events[i].events);
+        const uint32_t ev = events[i].events;
+        if ((ev & EPOLLOUT) && it->second.writer) {
+            std::shared_ptr<Task> writer = it->second.writer;
+            ran = true;
+            (*writer)();
+            // The writer may have closed the descriptor or re-registered it.
+            auto again = l.watches.find(fd);
+            if (again == l.watches.end() || again->second.serial != serial || l.isStopped) continue;
+        }
+        if (!(ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) continue;
+        int cond = conditionOf(fd, ev);
         if (cond != 0) removeFd(fd);
         ran = true;
         if (*handler) (*handler)(cond);
@@ -232,8 +244,41 @@ bool addFd(int fd, FdHandler handler) {
         // Closed and reused since it was registered: register it afresh.
         if (::epoll_ctl(l.epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
     }
-    l.watches[fd] = Watch{serial, std::make_shared<FdHandler>(std::move(handler))};
+    l.watches[fd] = Watch{serial, std::make_shared<FdHandler>(std::move(handler)), nullptr, false};
     return true;
+}
+
+namespace {
+
+// Re-registers the descriptor with what its watch now asks for.
+bool applyInterest(int fd, const Watch& w) {
+    epoll_event ev{};
+    ev.events = (w.inputPaused ? 0u : uint32_t(EPOLLIN | EPOLLRDHUP)) | (w.writer ? uint32_t(EPOLLOUT) : 0u);
+    ev.data.u64 = (uint64_t(w.serial) << 32) | uint32_t(fd);
+    return ::epoll_ctl(loop().epollFd, EPOLL_CTL_MOD, fd, &ev) == 0;
+}
+
+}  // namespace
+
+bool watchWritable(int fd, Task onWritable) {
+    auto it = loop().watches.find(fd);
+    if (it == loop().watches.end()) return false;
+    it->second.writer = std::make_shared<Task>(std::move(onWritable));
+    return applyInterest(fd, it->second);
+}
+
+void stopWatchingWritable(int fd) {
+    auto it = loop().watches.find(fd);
+    if (it == loop().watches.end() || !it->second.writer) return;
+    it->second.writer.reset();
+    applyInterest(fd, it->second);
+}
+
+void pauseInput(int fd, bool paused) {
+    auto it = loop().watches.find(fd);
+    if (it == loop().watches.end() || it->second.inputPaused == paused) return;
+    it->second.inputPaused = paused;
+    applyInterest(fd, it->second);
 }
 
 void removeFd(int fd) {

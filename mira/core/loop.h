@@ -45,6 +45,15 @@ bool removeWorkItem(uint64_t id);
 // A hangup with unread data is first delivered as readable (0).
 bool addFd(int fd, FdHandler handler);
 void removeFd(int fd);
+// A watched descriptor is also watched for room to write: onWritable runs
+// from the loop whenever the descriptor takes more, until
+// stopWatchingWritable. False when the descriptor is not watched.
+bool watchWritable(int fd, Task onWritable);
+void stopWatchingWritable(int fd);
+// Stops (paused) or resumes watching a watched descriptor for input; its
+// hangups and errors are still delivered. A connection whose replies wait
+// stops taking requests this way.
+void pauseInput(int fd, bool paused);
 
 // Real mode: runs until stop() (or until nothing is left that could ever
 // run: no task, work item or descriptor); returns 0. Ready descriptors and
