@@ -2,6 +2,7 @@
 // service, peers joining and dying, requests, and reports back to a peer.
 #include "clients/coil_server.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "clients/coil_client_msg.h"
@@ -15,6 +16,7 @@ ipmlHandle_t coilServerDsClient = nullptr;
 uint16_t gCoilServerPort = 0;
 ipmlHandle_t gCoilServerService = nullptr;
 ipmlGroup_t gCoilServerGroup = 0;
+bool gCoilClientsShareServices = false;
 
 namespace {
 
@@ -22,6 +24,50 @@ dispatchServerRec_t coilServerRec;
 
 void retryInOneSecond() {
     dispatchExecuteWorkItem(coilServerInit, nullptr, nullptr, dispatchPeriod_t{1, 0}, DISPATCH_ONCE);
+}
+
+int64_t monoUsec() {
+    miraTimeval_t now{};
+    getmonotimeofday(&now);
+    return int64_t(now.tv_sec) * 1'000'000 + now.tv_usec;
+}
+
+bool operatorClient(const char* clientId) { return std::strcmp(clientId, "1") == 0 || std::strcmp(clientId, "2") == 0; }
+
+// The service a peer may act on, or null: a client daemon's, registered by
+// this peer (any peer's when services are shared).
+coilServiceNode* peerService(coilServiceNode* sr, uint32_t peer) {
+    if (sr == nullptr || sr->hdr.clientType != COIL_CLIENT_DAEMON || sr->peerId == 0) return nullptr;
+    return sr->peerId == peer || gCoilClientsShareServices ? sr : nullptr;
+}
+
+void startClientPoll(coilServiceNode* sr) {
+    sr->clientStartPending = 0;
+    sr->clientStartUsec = monoUsec();
+    sr->curState(sr, EV_CLIENT_START_POLL);
+}
+
+// A start that waited for its turn, if its service is still there and
+// still waits.
+int runPendingStart(void* serviceId, void*) {
+    coilServiceIdNode* node = findCoilServiceIdNode(uint32_t(reinterpret_cast<uintptr_t>(serviceId)));
+    if (node != nullptr && node->sr->clientStartPending) startClientPoll(node->sr);
+    return 0;
+}
+
+// A client's poll starts at most once per interval: a Start Poll sooner
+// than that after the last one takes effect (the service stops, its new
+// parameters are kept) but the poll starts only when the interval is over.
+void startPollInTurn(coilServiceNode* sr) {
+    const int64_t interval = int64_t(sr->target.timeout > 0 ? sr->target.timeout : 1) * 1'000'000;
+    const int64_t wait = sr->clientStartUsec == 0 ? 0 : sr->clientStartUsec + interval - monoUsec();
+    if (wait <= 0) return startClientPoll(sr);
+    COIL_TRACE("Start Poll [%s:%u] deferred by %lld us\n", sr->hdr.clientId, sr->hdr.vlanIfInstance,
+               static_cast<long long>(wait));
+    if (sr->clientStartPending) return;
+    sr->clientStartPending = 1;
+    dispatchExecuteWorkItem(runPendingStart, reinterpret_cast<void*>(uintptr_t(sr->serviceId)), nullptr,
+                            dispatchPeriod_t{uint32_t(wait / 1'000'000), uint32_t(wait % 1'000'000)}, DISPATCH_ONCE);
 }
 
 }  // namespace
@@ -145,10 +191,15 @@ int coilServerProcessMessage(uint32_t peer, bmPacket_t* packet, int) {
     coilServiceNode request{};
     request.peerId = peer;
     request.hdr = msg.hdr;
-    coilServiceNode* sr = findCoilServiceNode(msg.hdr.clientId, msg.hdr.vlanIfInstance);
+    coilServiceNode* found = findCoilServiceNode(msg.hdr.clientId, msg.hdr.vlanIfInstance);
+    coilServiceNode* sr = peerService(found, peer);
     const char* clientId = request.hdr.clientId;
     const uint32_t instance = request.hdr.vlanIfInstance;
     const uint32_t op = msg.hdr.msgType;
+    if (operatorClient(clientId) || (found != nullptr && sr == nullptr)) {
+        COIL_TRACE("Refused %d [%s:%u]: not a service of this client\n", op, clientId, instance);
+        return 1;
+    }
     switch (op) {
         case COIL_MSG_REGISTER:
             COIL_TRACE("Register %d [%s:%u]\n", op, clientId, instance);
@@ -166,11 +217,13 @@ int coilServerProcessMessage(uint32_t peer, bmPacket_t* packet, int) {
             sr->target.timeout = msg.target.timeout;
             PORTLIST_COPY(&sr->target.ports, &msg.target.ports);
             sr->target.numPorts = msg.target.numPorts;
-            sr->curState(sr, EV_CLIENT_START_POLL);
+            startPollInTurn(sr);
             break;
         case COIL_MSG_STOP_POLL:
             COIL_TRACE("Stop Poll %d [%s:%u]\n", op, clientId, instance);
-            if (sr != nullptr) sr->curState(sr, EV_CLIENT_STOP_POLL);
+            if (sr == nullptr) break;
+            sr->clientStartPending = 0;
+            sr->curState(sr, EV_CLIENT_STOP_POLL);
             break;
         case COIL_MSG_DEREGISTER:
             COIL_TRACE("DeRegister %d [%s:%u]\n", op, clientId, instance);

@@ -24,6 +24,10 @@ extern ipmlHandle_t coilServerDsClient;
 extern uint16_t gCoilServerPort;
 extern ipmlHandle_t gCoilServerService;
 extern ipmlGroup_t gCoilServerGroup;
+// A client daemon acts on the services its own connection registered; with
+// this set (coild --clients-share-services), on any client daemon's. Never
+// on the operator's (client identifiers "1" and "2").
+extern bool gCoilClientsShareServices;
 
 int coilServerInit(void* a = nullptr, void* b = nullptr);
 void coilServerCallback(void* context, dsRegistration_t* info, int status);

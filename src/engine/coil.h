@@ -137,6 +137,10 @@ struct coilServiceNode {
     uint8_t state;
     uint8_t prevState;
     miraTimeval_t lastReportTime;
+    // Start Poll from a client daemon: when it last started the poll
+    // (monotonic microseconds, 0 never), and whether a start waits for its turn.
+    int64_t clientStartUsec;
+    uint8_t clientStartPending;
 };
 static_assert(offsetof(coilServiceNode, treeNode) == 0);
 

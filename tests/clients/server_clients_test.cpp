@@ -182,7 +182,7 @@ TEST_F(ClientDaemons, StartPollRunsWithItsOwnParametersAndEndsWithANoLoopReport)
     EXPECT_EQ(sr->state, COIL_STATE_INIT);
 }
 
-TEST_F(ClientDaemons, RequestsFromAnotherPeerActOnTheKey) {
+TEST_F(ClientDaemons, AnotherPeersRequestsActOnlyWhenServicesAreShared) {
     coiltest::giveLink({port(1, 1)});
     Client owner(run_.path), other(run_.path);
     owner.registerService("ospf", 100);
@@ -190,9 +190,15 @@ TEST_F(ClientDaemons, RequestsFromAnotherPeerActOnTheKey) {
     other.start("ospf", 100, 0, 1);
     coilServiceNode* sr = findCoilServiceNode("ospf", 100);
     ASSERT_NE(sr, nullptr);
-    EXPECT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
+    EXPECT_EQ(sr->state, COIL_STATE_INIT) << "not the other peer's to start";
     EXPECT_EQ(sr->peerId, peers().at(0));
 
+    struct Shared {
+        Shared() { gCoilClientsShareServices = true; }
+        ~Shared() { gCoilClientsShareServices = false; }
+    } shared;
+    other.start("ospf", 100, 0, 1);
+    EXPECT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
     other.stop("ospf", 100);
     EXPECT_EQ(sr->state, COIL_STATE_INIT);
     other.close();

@@ -1,5 +1,6 @@
 // coil-client against a running coild on a chassis with a cabled loop, as
-// processes: watch with registration, requests from another invocation,
+// processes: watch with registration, requests from another invocation
+// (when coild lets client daemons share services),
 // and the command line's refusals.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -92,11 +93,11 @@ class CoilClientTool : public testing::Test {
         args.insert(args.begin(), {"--run-dir", run_.string(), "--wait", "5"});
         return finish(spawn("coil-client", args, tag), tag);
     }
-    void startCoild() {
-        background_.push_back(spawn("coild",
-                                    {"--run-dir", run_.string(), "--topology", (dir_ / "loop.topo").string(), "--log",
-                                     (dir_ / "coild.log").string(), "--trace"},
-                                    "coild"));
+    void startCoild(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--run-dir", run_.string(), "--topology", (dir_ / "loop.topo").string(),
+                                      "--log",     (dir_ / "coild.log").string(), "--trace"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        background_.push_back(spawn("coild", args, "coild"));
     }
     // Waits until coild's log has the text.
     bool logShows(const std::string& text) {
@@ -132,8 +133,8 @@ TEST_F(CoilClientTool, WatchRegistersStartsAndPrintsTheLoop) {
     EXPECT_EQ(text.out, line + line) << "--restart starts the run again after its loop";
 }
 
-TEST_F(CoilClientTool, AnotherInvocationStartsTheWatchersServiceByItsKey) {
-    startCoild();
+TEST_F(CoilClientTool, WithSharedServicesAnotherInvocationStartsTheWatchersService) {
+    startCoild({"--clients-share-services"});
     // Registered and started on a port without link: silent until restarted.
     const pid_t watcher = spawn("coil-client",
                                 {"--run-dir", run_.string(), "--wait", "5", "watch", "--register", "ospf", "100",

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -75,10 +76,18 @@ int watch(const Client& c, const Options& o) {
     if (o.haveKey && !registerAndStart(c, o)) return kExitUnreachable;
 
     const double until = o.timeout > 0 ? nowSeconds() + o.timeout : 0;
+    // A restart waits the poll's interval after the report: on a loop that
+    // stays, restarting at once would probe as fast as reports come back.
+    double restartAt = 0;
     long seen = 0;
     while (!gStop) {
         if (o.reports > 0 && seen >= o.reports) return kExitOk;
+        if (restartAt > 0 && nowSeconds() >= restartAt) {
+            restartAt = 0;
+            if (!startPoll(c, o)) return kExitUnreachable;
+        }
         int slice = 250;  // wakes now and then to notice a signal
+        if (restartAt > 0) slice = std::min(slice, int((restartAt - nowSeconds()) * 1000) + 1);
         if (until > 0) {
             const double left = until - nowSeconds();
             // Ending at --timeout is the plan unless reports were still due.
@@ -86,7 +95,7 @@ int watch(const Client& c, const Options& o) {
             if (left * 1000 < slice) slice = int(left * 1000) + 1;
         }
         coilClientReport report;
-        const int got = coilClientReceive(c.get(), &report, slice);
+        const int got = coilClientReceive(c.get(), &report, std::max(slice, 1));
         if (got < 0) {
             std::fprintf(stderr, "coil-client: %s\n", coilClientError(c.get()));
             return kExitUnreachable;
@@ -95,7 +104,7 @@ int watch(const Client& c, const Options& o) {
         ++seen;
         std::printf("%s\n", (o.json ? reportJson(report) : reportLine(report)).c_str());
         std::fflush(stdout);
-        if (o.restart && o.haveKey && !startPoll(c, o)) return kExitUnreachable;
+        if (o.restart && o.haveKey && restartAt == 0) restartAt = nowSeconds() + o.interval;
     }
     return kExitOk;
 }

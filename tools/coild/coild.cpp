@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "clients/coil_server.h"
 #include "frame/coil_main.h"
 #include "mira/control/control_client.h"
 #include "mira/core/control_server.h"
@@ -45,6 +46,10 @@ constexpr const char* kUsage =
     "  --role ROLE       this module's redundancy role at start: primary (default), backup or standby\n"
     "  --peer-dir DIR    link with the coild of the other module through DIR (give both the same\n"
     "                    DIR); checkpoints flow to the backup, which takes over when the link drops\n"
+    "  --clients-share-services\n"
+    "                    let a client daemon start, stop and deregister services that\n"
+    "                    another client daemon's connection registered (by default each\n"
+    "                    acts only on its own; none ever acts on the operator's)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -53,7 +58,7 @@ constexpr const char* kUsage =
 
 struct Options {
     std::string topology, runDir, log, capture, role, peerDir;
-    bool trace = false, debug = false;
+    bool trace = false, debug = false, shareServices = false;
 };
 
 [[noreturn]] void usageError(const std::string& what) {
@@ -62,13 +67,14 @@ struct Options {
 }
 
 // Long options only; each also takes the form --opt=value.
-enum OptionId { kTopology = 1, kRunDir, kLog, kCapture, kTrace, kDebug, kRole, kPeerDir, kHelp, kVersion };
+enum OptionId { kTopology = 1, kRunDir, kLog, kCapture, kTrace, kDebug, kRole, kPeerDir, kShare, kHelp, kVersion };
 
 constexpr option kLongOptions[] = {
     {"topology", required_argument, nullptr, kTopology}, {"run-dir", required_argument, nullptr, kRunDir},
     {"log", required_argument, nullptr, kLog},           {"capture", required_argument, nullptr, kCapture},
     {"trace", no_argument, nullptr, kTrace},             {"debug", no_argument, nullptr, kDebug},
     {"role", required_argument, nullptr, kRole},         {"peer-dir", required_argument, nullptr, kPeerDir},
+    {"clients-share-services", no_argument, nullptr, kShare},
     {"help", no_argument, nullptr, kHelp},               {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
@@ -95,6 +101,7 @@ Options parse(int argc, char** argv) {
             case kPeerDir: o.peerDir = optarg; break;
             case kTrace: o.trace = true; break;
             case kDebug: o.debug = true; break;
+            case kShare: o.shareServices = true; break;
             case ':': usageError(std::string("option ") + argv[prev] + " needs a value");
             default: usageError(std::string("unknown option ") + argv[prev]);
         }
@@ -151,6 +158,7 @@ int main(int argc, char** argv) {
     }
     if (o.trace) mira::setConditionEnabled("trace", "*", true);
     if (o.debug) mira::setConditionEnabled("COIL", "DebugSummary", true);
+    gCoilClientsShareServices = o.shareServices;
 
     // The socket exists from the start (a second coild on the same run
     // directory is refused at once); requests are served once the saved
