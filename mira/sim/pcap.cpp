@@ -3,12 +3,17 @@
 // little-endian (magic d4 c3 b2 a1), microsecond timestamps.
 #include "mira/sim/pcap.h"
 
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "mira/core/loop.h"
+#include "mira/core/platform.h"
 #include "mira/sim/switch_model.h"
 
 namespace mira::sw {
@@ -19,7 +24,8 @@ constexpr uint32_t kSnapLength = 65535;
 constexpr uint32_t kLinkTypeEthernet = 1;
 
 struct Capture {
-    std::FILE* file = nullptr;
+    int fd = -1;
+    std::string path;
     bool allPorts = true;
     std::unordered_set<uint32_t> ports;
 };
@@ -49,9 +55,18 @@ void captureFrame(uint32_t port, const uint8_t* frame, size_t length) {
     le32(record + 4, uint32_t(now % 1000000));
     le32(record + 8, kept);
     le32(record + 12, uint32_t(length));
-    std::fwrite(record, 1, sizeof record, c->file);
-    std::fwrite(frame, 1, kept, c->file);
-    std::fflush(c->file);
+    iovec parts[2] = {{record, sizeof record}, {const_cast<uint8_t*>(frame), kept}};
+    ssize_t n;
+    do {
+        n = ::writev(c->fd, parts, 2);
+    } while (n < 0 && errno == EINTR);
+    if (n == ssize_t(sizeof record + kept)) return;
+    // A full disk, a pipe whose reader left or does not keep up: a record
+    // cut short would spoil the rest of the file, so the capture ends here.
+    logLine("WARNING", "capture",
+            "capture to " + c->path + " stopped: " +
+                (n < 0 ? std::string(std::strerror(errno)) : "a record could be written only in part"));
+    stopCapture();
 }
 
 void resetCapture() { stopCapture(); }
@@ -72,19 +87,25 @@ bool startCapture(const std::string& path, const std::vector<uint32_t>& ports, s
         }
         for (sw::Port* p : members) c->ports.insert(p->word);
     }
-    c->file = std::fopen(path.c_str(), "wb");
-    if (!c->file) {
-        if (error) *error = path + ": " + std::strerror(errno);
+    // Never waits: a pipe without a reader is refused (ENXIO), not waited
+    // for, and a pipe that is full later ends the capture.
+    c->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (c->fd < 0) {
+        if (error) *error = path + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
         return false;
     }
+    c->path = path;
     uint8_t header[24] = {};
     sw::le32(header, 0xa1b2c3d4);
     sw::le16(header + 4, 2);
     sw::le16(header + 6, 4);
     sw::le32(header + 16, sw::kSnapLength);
     sw::le32(header + 20, sw::kLinkTypeEthernet);
-    std::fwrite(header, 1, sizeof header, c->file);
-    std::fflush(c->file);
+    if (::write(c->fd, header, sizeof header) != ssize_t(sizeof header)) {
+        if (error) *error = path + ": " + std::strerror(errno);
+        ::close(c->fd);
+        return false;
+    }
     stopCapture();
     sw::gCapture = c.release();
     return true;
@@ -92,7 +113,7 @@ bool startCapture(const std::string& path, const std::vector<uint32_t>& ports, s
 
 void stopCapture() {
     if (!sw::gCapture) return;
-    std::fclose(sw::gCapture->file);
+    ::close(sw::gCapture->fd);
     delete sw::gCapture;
     sw::gCapture = nullptr;
 }

@@ -67,6 +67,22 @@ TEST(RunDirectory, IsMadePrivateEvenWhenItExistedWideOpenAndALinkIsRefused) {
     EXPECT_FALSE(fs::exists(linked.base + "/real/coild.sock"));
 }
 
+// With its socket file removed, a running coild still holds the run
+// directory: a second one is refused, and cannot take over the sockets.
+TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
+    coiltest::CoildProcess first, second;
+    ASSERT_TRUE(first.start()) << first.errors();
+    ASSERT_EQ(::unlink((first.runDir + "/coild.sock").c_str()), 0);
+    second.runDir = first.runDir;
+    EXPECT_FALSE(second.start());
+    EXPECT_NE(second.errors().find("another coild runs on " + first.runDir), std::string::npos) << second.errors();
+    EXPECT_TRUE(fs::exists(first.messageSocket()));
+    EXPECT_EQ(first.terminate(), 0);
+    // The lock went with the process.
+    ASSERT_TRUE(second.start()) << second.errors();
+    EXPECT_EQ(second.terminate(), 0);
+}
+
 TEST(PeerRules, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
     const uid_t me = 1000;
     const gid_t mine = 1000;

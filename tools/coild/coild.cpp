@@ -4,7 +4,10 @@
 // starts the rest of the simulated switch, replays the saved configuration
 // once the daemon's backend client is up, and runs the daemon's main until
 // SIGTERM.
+#include <fcntl.h>
 #include <getopt.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,12 +133,33 @@ bool makeRunDir(const std::string& dir) {
     return true;
 }
 
+// One coild per run directory. The lock is the kernel's, released with the
+// process however it ends, so it never goes stale; the socket files alone
+// could be removed under a running coild and let a second one in.
+bool lockRunDir(const std::string& dir) {
+    const std::string path = dir + "/coild.lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "coild: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "coild: another coild runs on %s\n", dir.c_str());
+        ::close(fd);
+        return false;
+    }
+    return true;  // the descriptor stays open, and locked, until the process ends
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A pipe or socket whose reader went away is an error to handle, never a
+    // reason to die (a capture to a FIFO, a client that hung up).
+    ::signal(SIGPIPE, SIG_IGN);
     Options o = parse(argc, argv);
     if (o.runDir.empty()) o.runDir = mira::control::defaultRunDir();
-    if (!makeRunDir(o.runDir)) return 1;
+    if (!makeRunDir(o.runDir) || !lockRunDir(o.runDir)) return 1;
     mira::setRunDir(o.runDir);
 
     if (!o.log.empty() && !mira::logToFile(o.log)) {
