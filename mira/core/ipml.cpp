@@ -61,6 +61,9 @@ struct Inbound {
 struct Peer {
     uint32_t id = 0;
     int fd = -1;
+    uid_t uid = 0;
+    uint64_t framesIn = 0;    // whole messages received
+    uint64_t idleItem = 0;    // the deadline of a silent or stalled peer
     const void* server = nullptr;
     std::unique_ptr<uint8_t[]> in{new uint8_t[kIpmlFrameHeader + kIpmlMaxMessage]};
     size_t inLen = 0;
@@ -86,6 +89,7 @@ struct Conn {
     std::deque<Inbound> inbox;
     std::set<uint32_t> peers;
     bool warnedFull = false;  // "too many peers" logged; again once below the bound
+    std::set<uid_t> warnedUsers;  // the same per user
 };
 
 struct Group {
@@ -162,6 +166,7 @@ uint32_t newPeerId() {
 void dropPeer(uint32_t id) {
     Peer* p = peerOf(id);
     if (!p) return;
+    if (p->idleItem) mira::removeWorkItem(p->idleItem);
     if (Conn* server = connOf(p->server)) {
         ::epoll_ctl(server->pub.fd, EPOLL_CTL_DEL, p->fd, nullptr);
         server->peers.erase(id);
@@ -191,6 +196,23 @@ void peerDied(uint32_t id) {
 void markBroken(Peer* p) {
     p->broken = true;
     ::shutdown(p->fd, SHUT_RDWR);
+}
+
+// Disconnects the peer unless it has received a whole message more since
+// the deadline was set (the dead event follows at the next servicing).
+void armIdleDeadline(Peer* p) {
+    if (p->idleItem) mira::removeWorkItem(p->idleItem);
+    const uint32_t id = p->id;
+    const uint64_t frames = p->framesIn;
+    p->idleItem = mira::addWorkItem(mira::kIpmlIdleUsec, false, [id, frames] {
+        Peer* live = peerOf(id);
+        if (!live) return;
+        live->idleItem = 0;
+        if (live->framesIn != frames || live->broken) return;
+        warn("peer " + std::to_string(id) + (frames == 0 ? " sent nothing" : " stalled in the middle of a message") +
+             " for " + std::to_string(mira::kIpmlIdleUsec / 1'000'000) + " s; disconnected");
+        markBroken(live);
+    });
 }
 
 void watchWrite(Peer* p, bool on) {
@@ -227,9 +249,27 @@ void flush(Peer* p) {
 
 // ---- Servicing a server's set -------------------------------------------------
 
+// The user's live peers on the server. Peers that hung up but have not been
+// reported dead yet (they are read at the next servicing) do not count: a
+// client that reconnects at once is not refused on account of its old self.
+size_t livePeersOfUser(const Conn* server, uid_t uid) {
+    size_t n = 0;
+    for (uint32_t id : server->peers) {
+        Peer* p = peerOf(id);
+        if (!p || p->uid != uid || p->broken) continue;
+        char c;
+        if (::recv(p->fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+            markBroken(p);
+            continue;
+        }
+        n++;
+    }
+    return n;
+}
+
 // False, with the connection closed and the reason logged, for a process of
-// another user and group, or one beyond the bound on peers.
-bool admit(Conn* server, int fd) {
+// another user and group, or one beyond the bounds on peers.
+bool admit(Conn* server, int fd, uid_t* uid) {
     mira::PeerIdentity who;
     if (!mira::peerIdentity(fd, &who) || !mira::messagePeerAllowed(who, ::geteuid(), ::getegid())) {
         warn("refused a connection to " + server->path + " from uid " + std::to_string(who.uid) + " gid " +
@@ -237,6 +277,15 @@ bool admit(Conn* server, int fd) {
         ::close(fd);
         return false;
     }
+    *uid = who.uid;
+    if (livePeersOfUser(server, who.uid) >= mira::kIpmlMaxPeersPerUser) {
+        if (server->warnedUsers.insert(who.uid).second)
+            warn("too many peers of uid " + std::to_string(who.uid) + " on " + server->path + " (at most " +
+                 std::to_string(mira::kIpmlMaxPeersPerUser) + " of one user); refusing its connections");
+        ::close(fd);
+        return false;
+    }
+    server->warnedUsers.erase(who.uid);
     if (server->peers.size() >= mira::kIpmlMaxPeers) {
         if (!server->warnedFull)
             warn("too many peers on " + server->path + " (at most " + std::to_string(mira::kIpmlMaxPeers) +
@@ -255,10 +304,12 @@ void acceptPeers(const void* handle) {
         if (!server || server->listenFd < 0) return;
         int fd = ::accept4(server->listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
-        if (!admit(server, fd)) continue;
+        uid_t uid = 0;
+        if (!admit(server, fd, &uid)) continue;
         auto peer = std::make_unique<Peer>();
         peer->id = newPeerId();
         peer->fd = fd;
+        peer->uid = uid;
         peer->server = handle;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
@@ -269,6 +320,7 @@ void acceptPeers(const void* handle) {
         }
         const uint32_t id = peer->id;
         server->peers.insert(id);
+        armIdleDeadline(peer.get());
         ipml().peers.emplace(id, std::move(peer));
         if (server->peerCallback) {
             uint8_t data[IPML_PEER_EVENT_SIZE] = {};
@@ -324,6 +376,13 @@ Cut cutFrame(uint32_t id, const mira::core::ServerDeliver& deliver) {
     const size_t used = kIpmlFrameHeader + length;
     std::memmove(p->in.get(), p->in.get() + used, p->inLen - used);
     p->inLen -= used;
+    p->framesIn++;
+    // A frame begun and not finished has the same time as a silent peer.
+    if (p->inLen > 0) armIdleDeadline(p);
+    else if (p->idleItem) {
+        mira::removeWorkItem(p->idleItem);
+        p->idleItem = 0;
+    }
     if (packet) deliver(id, packet, int(length));
     return Cut::Delivered;
 }
@@ -349,6 +408,7 @@ void readPeer(uint32_t id, const mira::core::ServerDeliver& deliver) {
             Peer* live = peerOf(id);  // the receiver may have closed the server
             if (!live || !connOf(live->server)) return;
         }
+        if (p = peerOf(id); p && p->inLen > 0 && p->idleItem == 0) armIdleDeadline(p);
     }
 }
 

@@ -17,9 +17,14 @@ namespace mira {
 inline constexpr size_t kIpmlFrameHeader = 4;
 inline constexpr uint32_t kIpmlMaxMessage = 4096;
 
-// Peers one server keeps at once; a connection beyond them is closed at
-// once, without a peer event.
+// Peers one server keeps at once, and of them from one user (uid); a
+// connection beyond either is closed at once, without a peer event.
 inline constexpr size_t kIpmlMaxPeers = 128;
+inline constexpr size_t kIpmlMaxPeersPerUser = 32;
+// A peer that has sent no whole message this long after connecting, or
+// stays this long in the middle of a frame, is disconnected (and reported
+// dead): idle connections cannot keep client daemons out.
+inline constexpr int64_t kIpmlIdleUsec = 10'000'000;
 
 // Bytes a server keeps waiting for one slow peer beyond what the socket
 // holds, unless the peer option 3 sets another bound.

@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -205,29 +207,34 @@ TEST(ConnectionBounds, ExtraPeersAndControlConnectionsAreTurnedAwayAndTheRestSer
     ASSERT_TRUE(coild.start()) << coild.errors();
     const std::string socket = coild.messageSocket();
     std::vector<int> peers;
-    for (size_t i = 0; i < mira::kIpmlMaxPeers + 8; i++) peers.push_back(coiltest::CoildProcess::connectTo(socket));
-    // Wait until coild has seen them all: the ones beyond the bound are closed.
+    for (size_t i = 0; i < mira::kIpmlMaxPeersPerUser + 8; i++)
+        peers.push_back(coiltest::CoildProcess::connectTo(socket));
     auto closedCount = [&] {
-        int closed = 0;
+        size_t closed = 0;
         for (int fd : peers) {
             char c;
-            if (::recv(fd, &c, 1, MSG_DONTWAIT) == 0 || (errno == ECONNRESET)) closed++;
+            if (::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0 || (errno == ECONNRESET)) closed++;
         }
         return closed;
     };
+    // The ones beyond one user's bound are closed at once...
     EXPECT_TRUE(coiltest::within(5, [&] { return closedCount() == 8; })) << closedCount() << " closed";
-    EXPECT_NE(coild.log().find("too many peers"), std::string::npos);
+    EXPECT_NE(coild.log().find("too many peers of uid"), std::string::npos);
+    // ...and the others once they have been silent for the idle time: then
+    // a client daemon gets in again.
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(coiltest::within(15, [&] { return closedCount() == peers.size(); })) << closedCount() << " closed";
+    const double idleFor = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_NE(coild.log().find("sent nothing for 10 s; disconnected"), std::string::npos);
     for (int fd : peers) ::close(fd);
-    // Room again once they are gone.
-    EXPECT_TRUE(coiltest::within(5, [&] {
-        int fd = coiltest::CoildProcess::connectTo(socket);
-        const bool kept = fd >= 0 && [&] {
-            pollfd p{fd, POLLIN, 0};
-            return ::poll(&p, 1, 100) == 0;
-        }();
-        ::close(fd);
-        return kept;
-    }));
+    const int client = coiltest::CoildProcess::connectTo(socket);
+    const std::vector<uint8_t> hello = coiltest::streamFrame(coiltest::clientMessage("ospf", 5, 1));
+    ASSERT_TRUE(coiltest::sendAll(client, hello.data(), hello.size()));
+    pollfd p{client, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 200), 0) << "the client daemon stays connected";
+    ::close(client);
+    std::printf("[ figures  ] %zu idle peers of one user: 8 refused at once, the rest closed %.1f s later\n",
+                peers.size(), idleFor);
 
     // The control socket: idle connections up to the bound, then an error reply.
     std::vector<int> idle;
