@@ -1,8 +1,11 @@
-// Saved configuration files as coild replays them at start-up: read, parsed,
-// every record built and every value converted by the daemon's objects,
-// then applied. A file that is refused must leave the configuration exactly
-// as it was, and its error must name the file. Every service the input
-// created is removed and the global settings put back after it.
+// Saved configuration files as coild replays them at start-up: end line and
+// checksum checked, read, parsed, every record built and every value
+// converted by the daemon's objects, then applied. A file that is refused
+// must leave the configuration exactly as it was, and its error must name
+// the file. A file refused for its end line is then replayed again with the
+// right end line, so that mutations also reach the records of sealed files;
+// that one must not be refused. Every service the input created is removed
+// and the global settings put back after it.
 #include <unistd.h>
 
 #include <cstdio>
@@ -62,16 +65,15 @@ const std::string& filePath() {
     return path;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    startDaemon(DM_NODE_STATE_PRIMARY);
-    ensureFrameServices();
+bool writeInput(std::string_view text) {
     FILE* f = std::fopen(filePath().c_str(), "wb");
-    if (f == nullptr) return 0;
-    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written) return 0;
+    if (f == nullptr) return false;
+    const bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && written;
+}
 
+// Replays the file; false when it was refused.
+bool replayChecked() {
     const std::string before = snapshot();
     const mira::ReplayOutcome out = mira::replaySavedConfig(filePath());
     settle();
@@ -80,5 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& problem : out.problems)
         if (problem.rfind(filePath() + ":", 0) != 0) __builtin_trap();
     restore();
+    return !out.refused;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    startDaemon(DM_NODE_STATE_PRIMARY);
+    ensureFrameServices();
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (!writeInput(text) || replayChecked()) return 0;
+    // Sealed again: the header, the body (everything up to its last line)
+    // and the end line that fits them.
+    const size_t last = text.size() < 2 ? 0 : text.rfind('\n', text.size() - 2) + 1;
+    std::string body(text.substr(0, last));
+    const std::string header = std::string(mira::kSavedConfigHeader) + "\n";
+    if (!body.starts_with(header)) body.insert(0, header);
+    if (body.size() > mira::kSavedConfigMaxBytes / 2) return 0;
+    if (!writeInput(body + mira::savedConfigEndLine(body)) || !replayChecked()) __builtin_trap();
     return 0;
 }

@@ -1,12 +1,14 @@
 // Replay of the saved configuration and the load event at start-up.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "mira/core/cm.h"
 #include "mira/core/loop.h"
@@ -63,39 +65,58 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
     ReplayOutcome outcome;
     std::string text;
     if (!readFile(path, &text, &outcome)) return outcome;
-
-    std::vector<SavedRecord> records;
-    if (!parseSavedConfig(text, path, &records, &outcome.error)) {
+    if (!checkSavedConfigSeal(text, path, &outcome.error)) {
         outcome.refused = true;
         return outcome;
     }
-    // Every record is built and filled before the first is applied, so a
-    // bad value anywhere leaves the daemon untouched.
+    std::vector<std::pair<int, std::string>> problems;  // by line
+    auto skip = [&](const SavedRecord& record, const std::string& why) {
+        problems.emplace_back(record.line, path + ":" + std::to_string(record.line) + ": " + why);
+    };
+    std::vector<SavedRecord> records = parseSavedRecords(text, path, &problems);
+    // Every record is built and filled before the first is applied; one
+    // whose values the objects refuse is skipped.
     std::vector<CmPrepared> prepared(records.size());
     for (size_t i = 0; i < records.size(); i++) {
         std::string why;
-        if (!cmPrepare("set", records[i].object, records[i].attrs, &prepared[i], &why)) {
-            outcome.refused = true;
-            outcome.error = path;
-            outcome.error.append(":").append(std::to_string(records[i].line)).append(": ").append(why);
-            return outcome;
-        }
+        if (!cmPrepare("set", records[i].object, records[i].attrs, &prepared[i], &why)) skip(records[i], why);
     }
     for (size_t i = 0; i < records.size(); i++) {
+        if (prepared[i].empty()) continue;
         CmResult r = cmExecute(prepared[i], CM_FLAG_IMPLIED_ROW_STATUS);
         if (r.rc == 1 && r.result != 0) {
             outcome.applied++;
         } else {
             std::string message = r.message;
             while (!message.empty() && message.back() == '\n') message.pop_back();
-            std::string problem = path;
-            problem.append(":").append(std::to_string(records[i].line)).append(": ");
-            problem.append(message.empty() ? "refused" : message);
-            outcome.problems.push_back(std::move(problem));
+            skip(records[i], message.empty() ? "refused" : message);
         }
     }
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [line, problem] : problems) outcome.problems.push_back(std::move(problem));
     return outcome;
 }
+
+namespace {
+
+// A refused file is logged, said on standard error and set aside, so that
+// the next save does not overwrite what the operator may want back.
+void reportRefusedFile(const std::string& path, const ReplayOutcome& outcome) {
+    std::string kept;
+    std::string why;
+    if (outcome.found) {
+        if (setSavedConfigAside(path, &why))
+            kept = "; kept as " + path + kSavedConfigAsideSuffix;
+        else
+            kept = "; not set aside: " + why;
+    }
+    std::fprintf(stderr, "coild: saved configuration refused, starting without it: %s%s\n", outcome.error.c_str(),
+                 kept.c_str());
+    logLine("ERROR", "cfgmgr", "saved configuration refused, starting without it: " + outcome.error + kept);
+}
+
+}  // namespace
 
 void loadConfigWhenReady(const std::string& path, const std::function<void()>& then) {
     auto id = std::make_shared<uint64_t>(0);
@@ -104,9 +125,7 @@ void loadConfigWhenReady(const std::string& path, const std::function<void()>& t
         removeWorkItem(*id);
         ReplayOutcome outcome = replaySavedConfig(path);
         if (outcome.refused) {
-            std::fprintf(stderr, "coild: saved configuration refused, starting without it: %s\n",
-                         outcome.error.c_str());
-            logLine("ERROR", "cfgmgr", "saved configuration refused, starting without it: " + outcome.error);
+            reportRefusedFile(path, outcome);
         } else if (outcome.found) {
             for (const std::string& problem : outcome.problems) logLine("WARNING", "cfgmgr", problem);
             logLine("INFO", "cfgmgr",

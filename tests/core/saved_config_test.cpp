@@ -103,7 +103,7 @@ TEST(SavedConfigReplay, ReportsRecordsTheDaemonRefusesAndAppliesTheRest) {
     EXPECT_NE(findCoilServiceNode("1", 100), nullptr);
 }
 
-TEST(SavedConfigReplay, DamagedFileIsRefusedWholeNamingFileAndLine) {
+TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
     Harness h(coiltest::kTwoSlotChassis, false);
     TempDir dir;
     const std::string good =
@@ -124,12 +124,13 @@ TEST(SavedConfigReplay, DamagedFileIsRefusedWholeNamingFileAndLine) {
     for (const auto& d : damage) {
         writeText(dir.file("coil.conf"), good + d.line + "\n");
         auto out = mira::replaySavedConfig(dir.file("coil.conf"));
-        EXPECT_TRUE(out.refused) << d.line;
-        EXPECT_EQ(out.error, dir.file("coil.conf") + ":4: " + d.error);
-        EXPECT_EQ(out.applied, 0);
+        EXPECT_FALSE(out.refused) << d.line;
+        EXPECT_EQ(out.problems, std::vector<std::string>{dir.file("coil.conf") + ":4: " + d.error});
+        EXPECT_EQ(out.applied, 2);
+        EXPECT_EQ(coilGlobal.coilEnable, 1u);
+        ASSERT_NE(findCoilServiceNode("1", 100), nullptr);
+        h.unconfigure("blue");
     }
-    EXPECT_EQ(coilGlobal.coilEnable, 0u) << "nothing before the bad line was applied";
-    EXPECT_EQ(findCoilServiceNode("1", 100), nullptr);
 }
 
 TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
@@ -145,7 +146,7 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
     int count = 0;
     std::string error;
     ASSERT_TRUE(mira::saveConfig(path, &count, &error)) << error;
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(count, 3) << "not the service of client \"cd player\": the replay would not restore it";
     EXPECT_EQ(dir.files(), std::vector<std::string>{"coil.conf"}) << "no temporary file is left";
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -157,7 +158,7 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
 
     const std::string text = readText(path);
     EXPECT_NE(text.find("coilGlobalCfg enable=true disablePortWaitTime=2\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("clientIdentifier=cd%20player"), std::string::npos) << text;
+    EXPECT_EQ(text.find("clientIdentifier=cd%20player"), std::string::npos) << text;
     EXPECT_NE(text.find("ports=1:1,2:1"), std::string::npos) << text;
     EXPECT_EQ(text.find("txpkts"), std::string::npos) << "counters are not configuration";
 
@@ -228,11 +229,17 @@ TEST_F(SavedConfigStartUp, SavedServicesRunAfterTheLoad) {
     EXPECT_EQ(blue->state, COIL_STATE_LOOP_DETECTION);
 }
 
-TEST_F(SavedConfigStartUp, DamagedFileIsLoggedAndTheDaemonStartsWithoutIt) {
-    writeText(dir.file("coil.conf"), std::string(kStored) + "coilGlobalCfg enable\n");
-    start(dir.file("coil.conf"));
+TEST_F(SavedConfigStartUp, DamagedFileIsLoggedSetAsideAndTheDaemonStartsWithoutIt) {
+    const std::string path = dir.file("coil.conf");
+    const std::string body = std::string(mira::kSavedConfigHeader) + "\n" + kStored;
+    std::string damaged = body + mira::savedConfigEndLine(body);
+    damaged[damaged.find("WaitTime=4") + 9] = '5';  // changed after it was written
+    writeText(path, damaged);
+    start(path);
     EXPECT_EQ(mira::ownProcessState(), 9);
-    EXPECT_TRUE(logged("saved configuration refused, starting without it: " + dir.file("coil.conf") + ":7:"));
+    EXPECT_TRUE(logged("saved configuration refused, starting without it: " + path + ": the end line says"));
+    EXPECT_TRUE(logged("; kept as " + path + ".bad"));
+    EXPECT_EQ(readText(path + ".bad"), damaged);
     EXPECT_EQ(coilGlobal.coilEnable, 0u);
     EXPECT_EQ(coilGlobal.coilClients, 0u);
 }

@@ -142,7 +142,7 @@ TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
 
     Outcome saved = ctl({"save"});
     EXPECT_EQ(saved.status, 0) << saved.err;
-    EXPECT_EQ(saved.out, "configuration saved to " + runDir + "/coil.conf (3 records)\n");
+    EXPECT_EQ(saved.out, "configuration saved to " + runDir + "/coil.conf (2 records)\n") << "not the counted run";
 
     EXPECT_EQ(stop(), 0);
     EXPECT_NE(::access((runDir + "/coild.sock").c_str(), F_OK), 0) << "the socket goes with the daemon";
@@ -157,7 +157,7 @@ TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
     EXPECT_NE(services.out.find("\"interval\":\"2\""), std::string::npos) << services.out;
     EXPECT_NE(services.out.find("\"disablePortDuration\":\"30\""), std::string::npos) << services.out;
     EXPECT_EQ(services.out.find("\"vlan\":\"red\""), std::string::npos) << "the counted run is not restored";
-    EXPECT_NE(readText(base + "/coild.log").find("3 of 3 records applied"), std::string::npos);
+    EXPECT_NE(readText(base + "/coild.log").find("2 of 2 records applied"), std::string::npos);
 }
 
 TEST_F(Coild, LabLoopIsFoundDisabledAndReleased) {

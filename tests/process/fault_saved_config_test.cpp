@@ -19,6 +19,7 @@
 
 #include "mira/core/cmmgr.h"
 #include "mira/core/saved_config.h"
+#include "mira/sim/topology.h"
 #include "support/coild_process.h"
 #include "support/harness.h"
 
@@ -84,10 +85,24 @@ TEST(TruncatedSavedConfig, IsAppliedWholeOrNotAtAllAtEveryLength) {
     }
     std::printf("[ figures  ] %zu lengths of a %zu-byte file of %d records: %d refused, %d without records, 1 whole\n",
                 text.size() + 1, text.size(), records, refused, empty);
+
+    // A single-bit flip in any byte (a different bit in each) is caught by
+    // the end line's checksum.
+    int flipsRefused = 0;
+    for (size_t at = 0; at < text.size(); at++) {
+        std::string flipped = text;
+        flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
+        std::ofstream(path, std::ios::trunc | std::ios::binary) << flipped;
+        const mira::ReplayOutcome out = mira::replaySavedConfig(path);
+        if (out.refused) flipsRefused++;
+        ASSERT_EQ(snapshot(), baseline) << "bit " << at % 8 << " of byte " << at << " flipped was applied";
+    }
+    EXPECT_EQ(flipsRefused, int(text.size()));
+    std::printf("[ figures  ] %zu single-bit flips: %d refused\n", text.size(), flipsRefused);
     std::filesystem::remove_all(dir);
 }
 
-TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileAndSaysWhy) {
+TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileSaysWhyAndKeepsItAside) {
     coiltest::CoildProcess coild;
     ASSERT_TRUE(coild.start()) << coild.errors();
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
@@ -99,6 +114,7 @@ TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileAndSaysWhy) {
     const std::string text = coiltest::readFile(path);
     const size_t cut = text.find("interval=30") + std::string("interval=3").size();  // reads "interval=3"
     std::ofstream(path, std::ios::trunc) << text.substr(0, cut);
+    std::ofstream(path + ".tmp.4242") << text.substr(0, 10);  // a save killed midway
 
     ASSERT_TRUE(coild.start()) << coild.errors();
     EXPECT_NE(coild.errors().find("coild: saved configuration refused, starting without it: " + path),
@@ -107,6 +123,47 @@ TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileAndSaysWhy) {
     const coiltest::Outcome show = coild.ctl({"show"});
     EXPECT_NE(show.out.find("loop detection  disabled"), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("services        0"), std::string::npos) << show.out;
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp.4242"));
+    // The refused file stays aside; the next save does not touch it.
+    EXPECT_EQ(coiltest::readFile(path + ".bad"), text.substr(0, cut));
+    ASSERT_EQ(coild.ctl({"save"}).status, 0);
+    EXPECT_EQ(coiltest::readFile(path + ".bad"), text.substr(0, cut));
+    EXPECT_EQ(coild.terminate(), 0);
+}
+
+// A client daemon's service is not saved (it dies with its connection and
+// registers again); a record the daemon refuses at the next start (its VLAN
+// is gone) is logged with file and line, and the rest is applied.
+TEST(SavedConfigAcrossRestarts, KeepsTheOperatorsServicesWhateverClientDaemonsDid) {
+    coiltest::CoildProcess coild;
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "30"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "red", "interval", "20"}).status, 0);
+    // 5:1 is the chassis's trunk: a port list the operator's objects refuse.
+    const pid_t watcher =
+        coiltest::spawnProgram({coiltest::buildProgram("coil-client"), "--run-dir", coild.runDir, "--wait", "5",
+                                "watch", "--register", "ospf", "5", "--ports", "5:1", "--timeout", "20"},
+                               coild.base + "/watch.out", coild.base + "/watch.err");
+    ASSERT_GT(watcher, 0);
+    ASSERT_TRUE(coiltest::within(5, [&] { return coild.ctl({"show", "services"}).out.find("ospf") != std::string::npos; }));
+    const coiltest::Outcome save = coild.ctl({"save"});
+    EXPECT_NE(save.out.find("(3 records)"), std::string::npos) << save.out << save.err;
+    ::kill(watcher, SIGTERM);
+    coiltest::waitExit(watcher, 5000);
+    ASSERT_EQ(coild.terminate(), 0);
+    const std::string path = coild.runDir + "/coil.conf";
+    EXPECT_EQ(coiltest::readFile(path).find("ospf"), std::string::npos);
+
+    // The next chassis has no VLAN red.
+    std::string topology(mira_example_topology, mira_example_topology_len);
+    topology.erase(topology.find("vlan red"), topology.find("vlan green") - topology.find("vlan red"));
+    ASSERT_TRUE(coild.start(topology)) << coild.errors();
+    EXPECT_NE(coild.log().find("WARNING cfgmgr: " + path + ":5: Invalid Vlan red specified!"), std::string::npos)
+        << coild.log();
+    EXPECT_NE(coild.log().find("2 of 3 records applied"), std::string::npos) << coild.log();
+    const std::string services = coild.ctl({"show", "services"}).out;
+    EXPECT_NE(services.find("blue"), std::string::npos) << services;
     EXPECT_EQ(coild.terminate(), 0);
 }
 
@@ -116,16 +173,21 @@ TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileAndSaysWhy) {
 // files the loop alternates between.
 TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
     coiltest::CoildProcess coild;
-    ASSERT_TRUE(coild.start()) << coild.errors();
+    // Many services make a save long enough to be caught in: both operator
+    // clients on each of 200 VLANs.
+    std::string topology = "chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n";
+    for (int v = 0; v < 200; v++)
+        topology += "vlan v" + std::to_string(v) + " instance " + std::to_string(100 + v) + " tag " +
+                    std::to_string(100 + v) + " ports 1:1-1:8\n";
+    ASSERT_TRUE(coild.start(topology)) << coild.errors();
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    // Many services make a save long enough to be caught in.
     std::string error;
     for (int i = 0; i < 400; i++) {
         mira::control::Message set, reply;
         set.add("method", "set").add("object", "coilServiceNode");
-        for (std::string attr : {"clientIdentifier=daemon-" + std::to_string(i), std::string("vlanIfInstance=5"),
-                                 std::string("vlan=blue"), std::string("rowStatus=createAndGo"),
-                                 std::string("interval=600")})
+        for (std::string attr : {"clientIdentifier=" + std::to_string(1 + i % 2),
+                                 "vlanIfInstance=" + std::to_string(100 + i / 2), "vlan=v" + std::to_string(i / 2),
+                                 std::string("rowStatus=createAndGo"), std::string("interval=600")})
             set.add("attr", attr);
         ASSERT_TRUE(coild.request(1, set, &reply, &error)) << error;
         ASSERT_EQ(reply.get("result"), "1") << reply.get("message");
@@ -179,7 +241,7 @@ TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
                 left.size(), tries);
 
     // The next coild starts with the whole of it.
-    ASSERT_TRUE(coild.start()) << coild.errors();
+    ASSERT_TRUE(coild.start(topology)) << coild.errors();
     EXPECT_NE(coild.log().find("401 of 401 records applied"), std::string::npos) << coild.log();
     EXPECT_EQ(coild.terminate(), 0);
 }

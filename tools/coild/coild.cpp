@@ -191,6 +191,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
         return 1;
     }
+    for (const std::string& name : mira::removeLeftoverSaves(o.runDir))
+        mira::logLine("INFO", "cfgmgr", "removed " + name + ", left by a save that did not finish");
     mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir), mira::control::serveControlSocket);
     if (!o.role.empty()) mira::dmlink::setStartRole(mira::dmlink::nodeStateByName(o.role));
     if (!o.peerDir.empty() && !mira::dmlink::start(o.peerDir, &error)) {
