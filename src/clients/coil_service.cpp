@@ -62,6 +62,15 @@ bool checkPortList(coilServiceNode* request, const vlanIf_t* vlanIf, cmRequest_t
     return true;
 }
 
+// Why one more service of a client daemon (of this peer) is refused, or null.
+const char* clientServiceRefusal(uint32_t peerId) {
+    if (coilPeerServiceCount(peerId) >= kCoilMaxServicesPerClientDaemon)
+        return "a client daemon may have at most 4094 services";
+    if (coilClientServiceCount() >= kCoilMaxClientServices) return "client daemons may have at most 12282 services in all";
+    return nullptr;
+}
+static_assert(kCoilMaxServicesPerClientDaemon == 4094 && kCoilMaxClientServices == 12282, "the texts above");
+
 }  // namespace
 
 int configCoilService(coilServiceNode* request, cmRequest_t* context) {
@@ -83,6 +92,11 @@ int configCoilService(coilServiceNode* request, cmRequest_t* context) {
         return 1;
     }
     if (request->target.numPorts == 1 && !checkPortList(request, vlanIf, context)) return 0;
+    if (const char* why = request->hdr.clientType == COIL_CLIENT_DAEMON ? clientServiceRefusal(request->peerId) : nullptr;
+        why != nullptr && findCoilServiceNode(request->hdr.clientId, vlanIf->vlanIfInstance) == nullptr) {
+        COIL_MESSAGE(context, "ERROR: %s; no service for \"%s:%s\" created!", why, request->hdr.clientId, vlanIf->name);
+        return 0;
+    }
 
     auto* sr = static_cast<coilServiceNode*>(std::malloc(sizeof(coilServiceNode)));
     coilAssert(sr != nullptr);
@@ -145,6 +159,18 @@ int unConfigCoilService(coilServiceNode* request, cmRequest_t* context) {
 
 int createCoilServiceNode(coilServiceNode* request) {
     static constexpr const char* coilUnit = "coil_server";
+    // A Register has no answer: the refusal goes to the system log, at the
+    // 1st, 2nd, 4th, 8th... refusal, so that a client that keeps trying
+    // cannot flood the log.
+    if (const char* why = clientServiceRefusal(request->peerId); why != nullptr) {
+        static unsigned long long refused = 0;
+        refused++;
+        if ((refused & (refused - 1)) == 0)
+            coilSystemLog("SERVICE LIMIT", miraGetProcessName(), coilUnit, __LINE__, __func__, coilUnit, __LINE__,
+                          __func__, "Register of \"%s\" on VLAN instance %u refused: %s (%llu refused so far)",
+                          request->hdr.clientId, request->hdr.vlanIfInstance, why, refused);
+        return 1;
+    }
     auto* sr = static_cast<coilServiceNode*>(std::calloc(1, sizeof(coilServiceNode)));
     coilAssert(sr != nullptr);
     vlanIf_t* vlanIf = nullptr;

@@ -234,6 +234,12 @@ uint32_t coilNextServiceId(void);
 // identifier tree. When the identifier is still held, frees the identifier
 // record, removes the service from the key tree, frees it and returns null.
 coilServiceIdNode* coilEnterServiceId(coilServiceNode* sr);
+// Services of client daemons (clientType 1) in the key tree: in all, and
+// those of one peer (a client daemon's connection; 0 for the ones an
+// operator request created). Kept as services enter and leave the tree.
+uint32_t coilClientServiceCount(void);
+uint32_t coilPeerServiceCount(uint32_t peerId);
+void coilResetServiceCounts(void);
 // Walk helpers over the key tree.
 inline coilServiceNode* coilFirstService(void) { return static_cast<coilServiceNode*>(p2BtreeFirst(&coilGlobal.root1)); }
 inline coilServiceNode* coilNextService(coilServiceNode* sr) { return static_cast<coilServiceNode*>(p2BtreeNext(sr)); }

@@ -3,6 +3,7 @@
 // identifier tree that received PDUs are matched against.
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "engine/coil.h"
 #include "frame/coil_log.h"
@@ -29,11 +30,53 @@ int fcmpCoilServiceIdKey(const void* a, const void* b) {
     return 0;
 }
 
-int coilInsertServiceNode(coilServiceNode* sr) {
-    return p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
+namespace {
+
+struct ClientServiceCounts {
+    uint32_t all = 0;
+    std::unordered_map<uint32_t, uint32_t> perPeer;
+};
+
+ClientServiceCounts& clientServiceCounts() {
+    static ClientServiceCounts counts;
+    return counts;
 }
 
-void coilRemoveServiceNode(coilServiceNode* sr) { p2BtreeDelete(sr, &coilGlobal.root1); }
+void countClientService(const coilServiceNode* sr, bool added) {
+    if (sr->hdr.clientType != COIL_CLIENT_DAEMON) return;
+    ClientServiceCounts& c = clientServiceCounts();
+    if (added) {
+        c.all++;
+        c.perPeer[sr->peerId]++;
+        return;
+    }
+    if (c.all > 0) c.all--;
+    auto it = c.perPeer.find(sr->peerId);
+    if (it != c.perPeer.end() && --it->second == 0) c.perPeer.erase(it);
+}
+
+}  // namespace
+
+int coilInsertServiceNode(coilServiceNode* sr) {
+    const int rc = p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
+    if (rc == 0) countClientService(sr, true);
+    return rc;
+}
+
+void coilRemoveServiceNode(coilServiceNode* sr) {
+    p2BtreeDelete(sr, &coilGlobal.root1);
+    countClientService(sr, false);
+}
+
+uint32_t coilClientServiceCount(void) { return clientServiceCounts().all; }
+
+uint32_t coilPeerServiceCount(uint32_t peerId) {
+    const auto& perPeer = clientServiceCounts().perPeer;
+    auto it = perPeer.find(peerId);
+    return it == perPeer.end() ? 0 : it->second;
+}
+
+void coilResetServiceCounts(void) { clientServiceCounts() = ClientServiceCounts{}; }
 
 int coilInsertServiceId(coilServiceIdNode* id) { return p2BtreeInsert(id, &coilGlobal.root2, fcmpCoilServiceIdKey); }
 

@@ -74,6 +74,7 @@ int coilProcessTimers(void*, void*) { return kyProcTimer(&coilGlobal.timerCtx); 
 int coilInit(void) {
     g_pNodeId = 0;
     std::memset(&coilGlobal, 0, sizeof coilGlobal);
+    coilResetServiceCounts();
 
     getSystemMac(coilGlobal.gSystemMac, 0);
     std::memcpy(coilGlobal.gCoilDa, coilGlobal.gSystemMac, sizeof coilGlobal.gCoilDa);
