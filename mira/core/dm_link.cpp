@@ -2,7 +2,6 @@
 #include "mira/core/dm_link.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,7 +15,9 @@
 #include "dm.h"
 #include "mira/control/control_frame.h"
 #include "mira/core/loop.h"
+#include "mira/core/peer_cred.h"
 #include "mira/core/platform.h"
+#include "mira/core/socket_output.h"
 
 namespace mira::dmlink {
 
@@ -25,8 +26,6 @@ namespace {
 using control::Frame;
 using control::FrameReader;
 
-// How long a checkpoint may wait for a peer that does not read.
-constexpr int kSendTimeoutMs = 2000;
 constexpr size_t kReadChunk = size_t{16} * 1024;
 // The daemon reports process state 9 once its configuration is loaded:
 // before that a backup could not apply the primary's records.
@@ -38,6 +37,8 @@ struct Link {
     int listenFd = -1;
     int connFd = -1;
     std::unique_ptr<FrameReader> reader;
+    std::unique_ptr<SocketOutput> out;
+    bool warnedForeign = false;  // a listener of another user, logged once
     bool helloSent = false, helloReceived = false, isUp = false;
     uint64_t retryItem = 0;
 };
@@ -68,29 +69,12 @@ uint32_t readBe32(const std::string& s) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-bool sendAll(int fd, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kSendTimeoutMs) > 0) continue;
-        }
-        return false;
-    }
-    return true;
-}
-
 // Closes the connection. A link that was up takes checkpointing down, and
 // a backup that loses its peer becomes the primary.
 void drop(const std::string& why) {
     Link& l = link();
     if (l.connFd < 0) return;
+    l.out.reset();
     removeFd(l.connFd);
     ::close(l.connFd);
     l.connFd = -1;
@@ -109,8 +93,9 @@ void drop(const std::string& why) {
 bool sendFrame(uint32_t type, const std::string& payload) {
     Link& l = link();
     if (l.connFd < 0) return false;
-    if (sendAll(l.connFd, control::encodeFrame(type, payload))) return true;
-    drop("the peer takes no more data");
+    if (l.out->send(control::encodeFrame(type, payload))) return true;
+    drop("the peer does not take the checkpoints (more than " + std::to_string(kMaxQueued / 1024) +
+         " kB would wait)");
     return false;
 }
 
@@ -192,15 +177,18 @@ void adopt(int fd) {
         l.reader.reset();
         return;
     }
+    l.out = std::make_unique<SocketOutput>(fd, SocketOutput::Limits{kMaxQueued, kSendDeadlineUsec}, nullptr,
+                                           [](const std::string& why) { drop(why); });
     note("INFO", "connected to the peer module");
     sendHelloWhenReady();
 }
 
-bool peerAllowed(int fd) {
-    ucred cred{};
-    socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
-    return cred.uid == ::geteuid() || cred.uid == 0;
+// The other end, listening or connecting, is of this user or root.
+bool peerAllowed(int fd, uid_t* uid) {
+    PeerIdentity who;
+    if (!peerIdentity(fd, &who)) return false;
+    *uid = who.uid;
+    return controlPeerAllowed(who, ::geteuid());
 }
 
 void onListenEvent(int, int cond) {
@@ -212,7 +200,9 @@ void onListenEvent(int, int cond) {
             if (errno == EINTR) continue;
             return;
         }
-        if (!peerAllowed(fd) || l.connFd >= 0) {  // one peer, of this user
+        uid_t uid = 0;
+        if (!peerAllowed(fd, &uid) || l.connFd >= 0) {  // one peer, of this user
+            if (l.connFd < 0) note("WARNING", "refused a peer module of uid " + std::to_string(uid));
             ::close(fd);
             continue;
         }
@@ -231,8 +221,13 @@ sockaddr_un socketAddress() {
 // stale socket file can be replaced without a race.
 bool takeLock() {
     Link& l = link();
-    const int fd = ::open(l.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    const int fd = ::open(l.lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP && !l.warnedForeign)
+            note("ERROR", "lock file " + l.lockPath + " is a symbolic link: not followed");
+        l.warnedForeign = l.warnedForeign || errno == ELOOP;
+        return false;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;
@@ -269,6 +264,15 @@ void connectToPeer() {
     const sockaddr_un addr = socketAddress();
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);  // nobody listens yet, or the listener is busy: next time
+        return;
+    }
+    // Whoever listens must be the other module's coild: of this user or root.
+    uid_t uid = 0;
+    if (!peerAllowed(fd, &uid)) {
+        if (!link().warnedForeign)
+            note("WARNING", link().socketPath + " is served by uid " + std::to_string(uid) + ": not a peer module");
+        link().warnedForeign = true;
+        ::close(fd);
         return;
     }
     adopt(fd);
@@ -316,6 +320,13 @@ bool start(const std::string& dir, std::string* error) {
         *error = "cannot create peer directory " + dir + ": " + std::strerror(errno);
         return false;
     }
+    // Whoever may write in the directory could listen there as the peer.
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 022) != 0) {
+        *error = "peer directory " + dir + " must be a directory of this user that no one else may write to";
+        return false;
+    }
     l.socketPath = dir + "/" + kSocketName;
     l.lockPath = dir + "/" + kLockName;
     if (l.socketPath.size() >= sizeof(sockaddr_un{}.sun_path)) {
@@ -334,6 +345,7 @@ void stop() {
     Link& l = link();
     if (l.retryItem) removeWorkItem(l.retryItem);
     l.retryItem = 0;
+    l.out.reset();
     if (l.connFd >= 0) {
         removeFd(l.connFd);
         ::close(l.connFd);

@@ -68,11 +68,14 @@ void SocketOutput::onWritable() {
 
 void SocketOutput::checkDeadline() {
     if (queue_.empty() || monoUsec() - queue_.front().queuedAt <= limits_.deadlineUsec) return;
-    fail("it left its data unread for more than " + std::to_string(limits_.deadlineUsec / 1000) + " ms");
+    fail("data left unread for more than " + std::to_string(limits_.deadlineUsec / 1000) + " ms");
 }
 
 void SocketOutput::fail(const std::string& why) {
-    if (onFailed_) onFailed_(why);  // may destroy this queue: nothing after it
+    // The owner may destroy this queue from inside the call: nothing of it
+    // is used afterwards, not even the function being called.
+    const std::function<void(const std::string&)> onFailed = onFailed_;
+    if (onFailed) onFailed(why);
 }
 
 }  // namespace mira

@@ -1,12 +1,16 @@
 // Two coild processes as the primary and the backup module, linked through
 // a shared peer directory: the backup follows the primary's services and
 // disabled ports, and takes over with the remaining hold time when the
-// primary goes away. Also a hostile peer on the link.
+// primary goes away. Also a hostile peer on the link, a peer that reads
+// slowly, another user listening as the peer, and peer directories that
+// others could use.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -24,6 +28,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "mira/control/control_client.h"
 
 extern char** environ;
 
@@ -236,6 +242,117 @@ TEST_F(Pair, AHostilePeerCannotHarmTheBackup) {
     }
     EXPECT_TRUE(logged(b, "checkpoint link down: the peer announced a frame of 2147483647 bytes", 0));
     EXPECT_NE(show(b, "services").find("blue"), std::string::npos);
+}
+
+// Listens as the peer module would: holds the lock and the socket of dir.
+int listenAsPeer(const std::string& dir, int* lock) {
+    ::mkdir(dir.c_str(), 0700);
+    *lock = ::open((dir + "/coil-dm.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (*lock < 0 || ::flock(*lock, LOCK_EX | LOCK_NB) != 0) return -1;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/coil-dm.sock", dir.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+    return fd;
+}
+
+TEST_F(Pair, APeerDirectoryOthersCouldUseIsRefused) {
+    const std::string peer = base + "/peer";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+    } cases[] = {
+        {"writable by others", [&] { ::mkdir(peer.c_str(), 0700), ::chmod(peer.c_str(), 0777); }},
+        {"a link", [&] { ::mkdir((base + "/real").c_str(), 0700), ::symlink((base + "/real").c_str(), peer.c_str()); }},
+    };
+    for (const Case& c : cases) {
+        std::system(("rm -rf '" + peer + "'").c_str());
+        c.make();
+        const pid_t pid = spawn({"coild", "--run-dir", a.dir, "--peer-dir", peer}, base + "/refused.out");
+        EXPECT_EQ(waitExit(pid, 5), 1) << c.what;
+        EXPECT_NE(readText(base + "/refused.out.err").find("must be a directory of this user that no one else may write"),
+                  std::string::npos)
+            << c.what << ": " << readText(base + "/refused.out.err");
+    }
+    // A lock file that is a link is not followed to create its target.
+    std::system(("rm -rf '" + peer + "'").c_str());
+    ::mkdir(peer.c_str(), 0700);
+    ::symlink((base + "/target").c_str(), (peer + "/coil-dm.lock").c_str());
+    start(a, "primary");
+    EXPECT_TRUE(logged(a, "lock file " + peer + "/coil-dm.lock is a symbolic link: not followed", 5));
+    EXPECT_NE(::access((base + "/target").c_str(), F_OK), 0);
+}
+
+// Another user listening on the peer socket is not taken for the peer
+// module (the tests run as root in CI; elsewhere there is no other user to be).
+TEST_F(Pair, AListenerOfAnotherUserIsNotThePeer) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+    int lock = -1;
+    const int fd = listenAsPeer(base + "/peer", &lock);
+    ASSERT_GE(fd, 0);
+    const pid_t impostor = ::fork();
+    if (impostor == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(fd, 4) != 0) ::_exit(1);
+        for (;;) ::pause();
+    }
+    start(a, "primary");
+    EXPECT_TRUE(logged(a, "coil-dm.sock is served by uid 65534: not a peer module", 5));
+    EXPECT_FALSE(logged(a, "connected to the peer module", 0.5));
+    ::kill(impostor, SIGKILL);
+    ::waitpid(impostor, nullptr, 0);
+    ::close(fd);
+    ::close(lock);
+}
+
+// A backup that reads its checkpoints slowly holds up none of the primary's
+// requests; the primary drops the link once a checkpoint has waited too long.
+TEST_F(Pair, ASlowPeerHoldsUpNoOne) {
+    int lock = -1;
+    const int listener = listenAsPeer(base + "/peer", &lock);
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    start(a, "primary");
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    const std::string hello = frame(0x444d0001, std::string("\0\0\0\5", 4));
+    ASSERT_EQ(::send(peer, hello.data(), hello.size(), MSG_NOSIGNAL), ssize_t(hello.size()));
+    ASSERT_TRUE(logged(a, "checkpoint link up", 5));
+    std::thread slowReader([&] {
+        char buf[4096];
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            if (::recv(peer, buf, sizeof buf, 0) <= 0) return;
+        }
+    });
+
+    // Each new service is checkpointed: far more than the socket holds.
+    double worst = 0;
+    int made = 0;
+    const std::string socket = mira::control::controlSocketPath(a.dir);
+    for (; made < 1000 && worst < 1.0; made++) {
+        mira::control::Message set, reply;
+        set.add("method", "set").add("object", "coilServiceNode");
+        for (std::string attr : {"clientIdentifier=daemon-" + std::to_string(made), std::string("vlanIfInstance=5"),
+                                 std::string("vlan=blue"), std::string("rowStatus=createAndGo")})
+            set.add("attr", attr);
+        std::string error;
+        const auto begin = Clock::now();
+        ASSERT_TRUE(mira::control::controlCall(socket, 1, set, &reply, &error)) << error;
+        worst = std::max(worst, std::chrono::duration<double>(Clock::now() - begin).count());
+    }
+    const auto filled = Clock::now();
+    EXPECT_EQ(made, 1000);
+    EXPECT_LT(worst, 0.5) << "a request waited for the slow peer";
+    EXPECT_TRUE(logged(a, "checkpoint link down: data left unread for more than 10000 ms", 15));
+    const double dropped = std::chrono::duration<double>(Clock::now() - filled).count();
+    ::shutdown(peer, SHUT_RDWR);
+    slowReader.join();
+    ::close(peer);
+    ::close(listener);
+    ::close(lock);
+    std::printf("[ figures  ] slow peer: %d services checkpointed, slowest request %.1f ms; link dropped %.1f s later\n",
+                made, worst * 1000, dropped);
 }
 
 }  // namespace
