@@ -74,7 +74,7 @@ control() {
         "$coilctl" --run-dir "$run" set coilServiceNode clientIdentifier=ospf vlanIfInstance=0 "vlan=v$i" \
             interval=600 rowStatus=createAndGo >/dev/null
     done
-    echo "services: $("$coilctl" --run-dir "$run" --json show | grep -o '"coilClients": *"[0-9]*"' || true)"
+    echo "services: $("$coilctl" --run-dir "$run" --json show | grep -o '"coilClients":[0-9]*' || true)"
     local times=()
     for _ in $(seq 5); do
         local t0=$(now_ms)

@@ -120,7 +120,8 @@ TEST_F(CoilClientTool, WatchRegistersStartsAndPrintsTheLoop) {
     EXPECT_EQ(json.out,
               "{\"report\":\"loop\",\"msgType\":2,\"clientId\":\"ospf\",\"vlanIfInstance\":100,\"vlan\":\"blue\","
               "\"ingress\":\"1:2\",\"ingressLogical\":\"1:2\",\"egress\":\"1:1\",\"probeVlanInstance\":100,"
-              "\"txPortId\":65537,\"pollType\":2,\"count\":0,\"interval\":1,\"numPorts\":1,\"vr\":0,\"seq\":0,"
+              "\"txPortId\":65537,\"pollType\":2,\"pollTypeName\":\"continuous\",\"count\":0,\"interval\":1,"
+              "\"numPorts\":1,\"vr\":0,\"seq\":0,"
               "\"statusFlag\":0}\n");
 
     // The first watcher's service went with it: were it still there, this

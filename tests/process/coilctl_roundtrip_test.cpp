@@ -150,12 +150,12 @@ TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
 
     start();
     Outcome show = ctl({"show"});
-    EXPECT_NE(show.out.find("loop detection  enabled"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("loop detection         enabled"), std::string::npos) << show.out;
     Outcome services = ctl({"--json", "show", "services"});
     EXPECT_EQ(services.status, 0);
     EXPECT_NE(services.out.find("\"vlan\":\"blue\""), std::string::npos) << services.out;
-    EXPECT_NE(services.out.find("\"interval\":\"2\""), std::string::npos) << services.out;
-    EXPECT_NE(services.out.find("\"disablePortDuration\":\"30\""), std::string::npos) << services.out;
+    EXPECT_NE(services.out.find("\"interval\":2"), std::string::npos) << services.out;
+    EXPECT_NE(services.out.find("\"disablePortDuration\":30"), std::string::npos) << services.out;
     EXPECT_EQ(services.out.find("\"vlan\":\"red\""), std::string::npos) << "the counted run is not restored";
     EXPECT_NE(readText(base + "/coild.log").find("2 of 2 records applied"), std::string::npos);
 }

@@ -121,8 +121,8 @@ TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileSaysWhyAndKeepsItAside) {
               std::string::npos)
         << coild.errors();
     const coiltest::Outcome show = coild.ctl({"show"});
-    EXPECT_NE(show.out.find("loop detection  disabled"), std::string::npos) << show.out;
-    EXPECT_NE(show.out.find("services        0"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("loop detection         disabled"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("services               0"), std::string::npos) << show.out;
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp.4242"));
     // The refused file stays aside; the next save does not touch it.
     EXPECT_EQ(coiltest::readFile(path + ".bad"), text.substr(0, cut));

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "coil_client.h"
 
 namespace coilclient {
@@ -42,6 +44,8 @@ int runCommand(Options o);
 // One line, without the newline.
 std::string reportLine(const coilClientReport& r);
 std::string reportJson(const coilClientReport& r);
+// One line of JSON.
+std::string jsonText(const nlohmann::ordered_json& j);
 std::string portText(coilClientPort p);
 
 }  // namespace coilclient

@@ -1,29 +1,13 @@
 // A report as one line of text or one JSON object.
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "coil_client_tool.h"
 
 namespace coilclient {
 
 namespace {
-
-std::string jsonString(const char* s) {
-    std::string out = "\"";
-    for (; *s != '\0'; ++s) {
-        const unsigned char c = static_cast<unsigned char>(*s);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
 
 // Texts from the wire are printed with anything unprintable replaced.
 std::string printable(const char* s) {
@@ -47,16 +31,33 @@ std::string reportLine(const coilClientReport& r) {
 
 std::string reportJson(const coilClientReport& r) {
     const coilClientMessage& m = r.message;
-    return std::string("{\"report\":") + (r.loop ? "\"loop\"" : "\"no-loop\"") +
-           ",\"msgType\":" + std::to_string(m.msgType) + ",\"clientId\":" + jsonString(r.clientId) +
-           ",\"vlanIfInstance\":" + std::to_string(r.vlanIfInstance) + ",\"vlan\":" + jsonString(r.vlan) +
-           ",\"ingress\":\"" + portText(r.ingress) + "\",\"ingressLogical\":\"" + portText(r.ingressLogical) +
-           "\",\"egress\":\"" + portText(r.egress) + "\",\"probeVlanInstance\":" +
-           std::to_string(r.probeVlanInstance) + ",\"txPortId\":" + std::to_string(m.txPortId) +
-           ",\"pollType\":" + std::to_string(m.pollType) + ",\"count\":" + std::to_string(m.count) +
-           ",\"interval\":" + std::to_string(m.timeout) + ",\"numPorts\":" + std::to_string(m.numPorts) +
-           ",\"vr\":" + std::to_string(m.vr) + ",\"seq\":" + std::to_string(m.seq) +
-           ",\"statusFlag\":" + std::to_string(m.statusFlag) + "}";
+    nlohmann::ordered_json j;
+    j["report"] = r.loop ? "loop" : "no-loop";
+    j["msgType"] = m.msgType;
+    j["clientId"] = r.clientId;
+    j["vlanIfInstance"] = r.vlanIfInstance;
+    j["vlan"] = r.vlan;
+    j["ingress"] = portText(r.ingress);
+    j["ingressLogical"] = portText(r.ingressLogical);
+    j["egress"] = portText(r.egress);
+    j["probeVlanInstance"] = r.probeVlanInstance;
+    j["txPortId"] = m.txPortId;
+    j["pollType"] = m.pollType;
+    j["pollTypeName"] = m.pollType == COIL_CLIENT_POLL_COUNTED      ? "counted"
+                        : m.pollType == COIL_CLIENT_POLL_CONTINUOUS ? "continuous"
+                                                                    : "unknown";
+    j["count"] = m.count;
+    j["interval"] = m.timeout;
+    j["numPorts"] = m.numPorts;
+    j["vr"] = m.vr;
+    j["seq"] = m.seq;
+    j["statusFlag"] = m.statusFlag;
+    return jsonText(j);
+}
+
+std::string jsonText(const nlohmann::ordered_json& j) {
+    // Texts from the wire that are not UTF-8 are shown with U+FFFD.
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 }  // namespace coilclient

@@ -6,6 +6,7 @@
 #include "coilctl.h"
 #include "configure.h"
 #include "mira/control/control_xml.h"
+#include "output_json.h"
 
 namespace coilctl {
 
@@ -13,6 +14,7 @@ namespace {
 
 using mira::control::Message;
 using mira::control::XmlRecord;
+using Json = nlohmann::ordered_json;
 
 std::string attr(const XmlRecord& r, const char* name, const char* fallback = "-") {
     const std::string* v = r.find(name);
@@ -47,60 +49,14 @@ void printPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
     for (const auto& [k, v] : pairs) std::printf("%-*s  %s\n", int(w), k.c_str(), v.c_str());
 }
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out.push_back(char(c));
-                }
-        }
-    }
-    return out + "\"";
-}
-
-void printJson(const Message& reply, const std::vector<XmlRecord>& records) {
-    std::string out = "{";
-    bool first = true;
-    auto field = [&](const std::string& key, const std::string& rendered) {
-        out += (first ? "" : ",") + jsonString(key) + ":" + rendered;
-        first = false;
-    };
-    for (const char* key : {"status", "error", "result", "message", "path", "records", "stdout"}) {
-        const std::string* v = reply.first(key);
-        if (v == nullptr) continue;
-        const bool number = std::string(key) == "result" || std::string(key) == "records";
-        field(key, number && !v->empty() ? *v : jsonString(*v));
-    }
-    std::string list = "[";
-    for (size_t i = 0; i < records.size(); i++) {
-        list += (i ? "," : "") + std::string("{\"object\":") + jsonString(records[i].object) + ",\"attributes\":{";
-        for (size_t k = 0; k < records[i].attrs.size(); k++)
-            list += (k ? "," : "") + jsonString(records[i].attrs[k].first) + ":" + jsonString(records[i].attrs[k].second);
-        list += "}}";
-    }
-    field("entries", list + "]");
-    std::printf("%s}\n", out.c_str());
-}
-
 void showGlobal(const std::vector<XmlRecord>& records) {
     if (records.empty()) return;
     const XmlRecord& r = records[0];
     printPairs({{"loop detection", attr(r, "enable") == "true" ? "enabled" : "disabled"},
                 {"port wait time", attr(r, "disablePortWaitTime") + " s"},
                 {"services", attr(r, "coilClients")},
-                {"PDUs sent", attr(r, "txpkts")},
-                {"PDUs received", attr(r, "rxpkts")}});
+                {"probe copies sent", attr(r, "txpkts")},
+                {"probe copies received", attr(r, "rxpkts")}});
 }
 
 std::string disableText(const XmlRecord& r) {
@@ -125,7 +81,9 @@ void showServices(const std::vector<XmlRecord>& records) {
                         action ? action : attr(r, "action") == "0" ? "none" : attr(r, "action"), disableText(r),
                         attr(r, "txpkts"), attr(r, "rxpkts")});
     }
-    printTable({"CLIENT", "VLAN", "POLL", "INTERVAL", "PORTS", "ACTION", "DISABLE-PORT", "SENT", "RECEIVED"}, rows);
+    printTable({"CLIENT", "VLAN", "POLL", "INTERVAL", "PORTS", "ACTION", "DISABLE-PORT", "COPIES-SENT",
+                "COPIES-RECEIVED"},
+               rows);
 }
 
 void showStatus(const std::vector<XmlRecord>& records) {
@@ -133,7 +91,7 @@ void showStatus(const std::vector<XmlRecord>& records) {
         printPairs({{"VLAN", attr(r, "vlan")},
                     {"client", attr(r, "clientIdentifier")},
                     {"result", attr(r, "statusFlag") == "0" ? "reported" : "pending (probing)"},
-                    {"PDUs sent", attr(r, "pollCount")}});
+                    {"polls sent", attr(r, "pollCount")}});
         const std::string report = trimmed(attr(r, "statusString", ""));
         std::printf("%s\n", report.empty() ? "(no report yet)" : report.c_str());
     }
@@ -171,18 +129,74 @@ void showLabPorts(const std::vector<XmlRecord>& records) {
     printTable({"PORT", "ADMIN", "LINK", "WIRE", "TRUNK", "VLANS"}, rows);
 }
 
+// What a refusal's reader can do about it, or "".
+std::string remedyFor(const std::string& error) {
+    static const std::pair<const char*, const char*> kRemedies[] = {
+        {"COIL Client is disabled", "run coilctl enable"},
+        {"do not belong to", "coilctl show vlans lists each VLAN's ports"},
+        {"No COIL Service configured", "coilctl show services lists the services"},
+    };
+    for (const auto& [text, remedy] : kRemedies)
+        if (error.find(text) != std::string::npos) return remedy;
+    return "";
+}
+
+// Text for an XML element; control characters, which XML cannot carry,
+// become '?'.
+std::string xmlText(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') out += '?';
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '&') out += "&amp;";
+        else out += c;
+    }
+    return out;
+}
+
+// The reply as one JSON object.
+Json jsonDocument(const Message& reply, const std::vector<XmlRecord>& records, const std::string& error,
+                  const std::string& remedy) {
+    Json doc;
+    doc["status"] = error.empty() ? "ok" : "error";
+    if (!error.empty()) doc["error"] = trimmed(error);
+    if (!remedy.empty()) doc["remedy"] = remedy;
+    for (const char* key : {"result", "records"})
+        if (const std::string* v = reply.first(key); v != nullptr && !v->empty()) doc[key] = std::stoll(*v);
+    for (const char* key : {"message", "path", "stdout"})
+        if (const std::string* v = reply.first(key);
+            v != nullptr && !v->empty() && !(std::string(key) == "message" && !error.empty()))
+            doc[key] = trimmed(*v);
+    Json entries = Json::array();
+    for (const XmlRecord& r : records) entries.push_back(typedRecord(r));
+    doc["entries"] = std::move(entries);
+    return doc;
+}
+
+// The reply as one XML document: the daemon's records as they stand, inside
+// a root element that carries the status.
+std::string xmlDocument(const Message& reply, const std::string& error, const std::string& remedy) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<coil status=\"";
+    out += error.empty() ? "ok\">\n" : "error\">\n";
+    if (!error.empty()) out += "<error>" + xmlText(trimmed(error)) + "</error>\n";
+    if (!remedy.empty()) out += "<remedy>" + xmlText(remedy) + "</remedy>\n";
+    if (error.empty()) {
+        if (const std::string output = reply.get("output"); !output.empty()) out += output + "\n";
+        for (const char* key : {"message", "path", "records", "stdout"})
+            if (const std::string v = trimmed(reply.get(key)); !v.empty())
+                out += std::string("<") + key + ">" + xmlText(v) + "</" + key + ">\n";
+    }
+    return out + "</coil>\n";
+}
+
 }  // namespace
 
 int render(const Plan& plan, const Message& reply, Format format) {
-    if (reply.get("status") != "ok") {
-        if (format == Format::Json) printJson(reply, {});
-        else std::fprintf(stderr, "coilctl: %s\n", reply.get("error", "coild refused the request").c_str());
-        return kExitRefused;
-    }
-    const std::string output = reply.get("output");
+    const bool delivered = reply.get("status") == "ok";
     std::vector<XmlRecord> records;
     std::string error;
-    if (!mira::control::parseXmlRecords(output, &records, &error)) {
+    if (delivered && !mira::control::parseXmlRecords(reply.get("output"), &records, &error)) {
         std::fprintf(stderr, "coilctl: unreadable reply: %s\n", error.c_str());
         return kExitUnreachable;
     }
@@ -191,23 +205,30 @@ int render(const Plan& plan, const Message& reply, Format format) {
     const bool refused = isCm && (reply.get("result") == "0" || reply.get("rc") == "0");
     const bool notFound = isCm && !refused && !plan.notFound.empty() && records.empty();
 
-    if (format == Format::Json) {
-        printJson(reply, records);
-        return refused || notFound ? kExitRefused : kExitOk;
+    // Why the request was not done, in the daemon's words where it gave some.
+    std::string why;
+    if (!delivered) why = "coilctl: " + reply.get("error", "coild refused the request");
+    else if (refused) why = message.empty() ? "coilctl: coild refused the request" : message;
+    else if (notFound) why = "coilctl: " + plan.notFound;
+    const std::string remedy = why.empty() ? "" : remedyFor(why);
+    // The programs' formats carry the daemon's text without coilctl's prefix.
+    const std::string bare = why.starts_with("coilctl: ") ? why.substr(9) : why;
+
+    switch (format) {
+        case Format::Json:
+            // Texts from the daemon that are not UTF-8 are shown with U+FFFD.
+            std::printf("%s\n", jsonDocument(reply, records, bare, remedy)
+                                    .dump(-1, ' ', false, Json::error_handler_t::replace)
+                                    .c_str());
+            break;
+        case Format::KeyValue: std::fputs(keyValueLines(jsonDocument(reply, records, bare, remedy)).c_str(), stdout); break;
+        case Format::Xml: std::fputs(xmlDocument(reply, bare, remedy).c_str(), stdout); break;
+        case Format::Table: break;
     }
-    if (refused) {
-        // The daemon's own words, as it wrote them.
-        if (!message.empty()) std::fputs(message.back() == '\n' ? message.c_str() : (message + "\n").c_str(), stderr);
-        else std::fprintf(stderr, "coilctl: coild refused the request\n");
-        return kExitRefused;
-    }
-    if (format == Format::Xml) {
-        if (!output.empty()) std::printf("%s\n", output.c_str());
-        if (plan.view == View::Dump) std::fputs(reply.get("stdout").c_str(), stdout);
-        return notFound ? kExitRefused : kExitOk;
-    }
-    if (notFound) {
-        std::fprintf(stderr, "coilctl: %s\n", plan.notFound.c_str());
+    if (format != Format::Table) return why.empty() ? kExitOk : kExitRefused;
+    if (!why.empty()) {
+        std::fputs(why.back() == '\n' ? why.c_str() : (why + "\n").c_str(), stderr);
+        if (!remedy.empty()) std::fprintf(stderr, "%s\n", remedy.c_str());
         return kExitRefused;
     }
     switch (plan.view) {
