@@ -34,7 +34,7 @@ TEST(ServiceLimits, OneClientDaemonAndAllOfThemAreBounded) {
     ASSERT_TRUE(coiltest::within(5, [&] { return !coild.messageSocket().empty(); }));
     auto services = [&](int n) {
         return coiltest::within(20, [&] {
-            return coild.ctl({"show"}).out.find("services        " + std::to_string(n) + "\n") != std::string::npos;
+            return coild.ctl({"show"}).out.find("services               " + std::to_string(n) + "\n") != std::string::npos;
         });
     };
     const auto began = std::chrono::steady_clock::now();
