@@ -132,8 +132,9 @@ int coilClientReportFrom(const coilClientMessage* msg, coilClientReport* report)
 
 typedef struct coilClient coilClient;
 
-/* The run directory coild uses by default: $XDG_RUNTIME_DIR/coil, else
- * /tmp/coil-UID. Written into out (terminated, cut to size). */
+/* The run directory coild uses by default: /run/coil for root (the system
+ * service), else $XDG_RUNTIME_DIR/coil, else /tmp/coil-UID. Written into out
+ * (terminated, cut to size). */
 void coilClientDefaultRunDir(char* out, size_t size);
 
 /* Connects to the message server that coild publishes in runDir (null: the

@@ -95,7 +95,9 @@ extern "C" {
 void coilClientDefaultRunDir(char* out, size_t size) {
     if (out == nullptr || size == 0) return;
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg != nullptr && *xdg != '\0')
+    if (::geteuid() == 0)
+        std::snprintf(out, size, "/run/coil");
+    else if (xdg != nullptr && *xdg != '\0')
         std::snprintf(out, size, "%s/coil", xdg);
     else
         std::snprintf(out, size, "/tmp/coil-%u", unsigned(::getuid()));

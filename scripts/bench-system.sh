@@ -27,7 +27,7 @@ now_ms() { date +%s%3N; }
 start_coild() {  # run-dir, then coild's options
     local run=$1
     shift
-    "$coild" --run-dir "$run" --log "$run/coil.log" "$@" &
+    "$coild" --run-dir "$run" --state-dir "$run" --log "$run/coil.log" "$@" &
     pid=$!
     for _ in $(seq 600); do
         "$coilctl" --run-dir "$run" show >/dev/null 2>&1 && return 0

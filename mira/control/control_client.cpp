@@ -28,9 +28,18 @@ struct Fd {
 std::string controlSocketPath(const std::string& runDir) { return runDir + "/" + kSocketName; }
 
 std::string defaultRunDir() {
+    if (::geteuid() == 0) return "/run/coil";
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
         return std::string(xdg) + "/coil";
     return "/tmp/coil-" + std::to_string(::getuid());
+}
+
+std::string defaultStateDir() {
+    if (::geteuid() == 0) return "/var/lib/coil";
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') return std::string(xdg) + "/coil";
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/')
+        return std::string(home) + "/.local/state/coil";
+    return "/tmp/coil-state-" + std::to_string(::getuid());
 }
 
 bool controlCall(const std::string& socketPath, uint32_t type, const Message& request, Message* reply,

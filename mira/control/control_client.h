@@ -12,9 +12,14 @@ inline constexpr const char* kSocketName = "coild.sock";
 // The control socket of a run directory: <runDir>/coild.sock.
 std::string controlSocketPath(const std::string& runDir);
 
-// The run directory coild and coilctl use when none is given:
-// $XDG_RUNTIME_DIR/coil, else /tmp/coil-<uid>.
+// The run directory coild and coilctl use when none is given: /run/coil
+// for root (the system service), else $XDG_RUNTIME_DIR/coil, else
+// /tmp/coil-<uid>.
 std::string defaultRunDir();
+// Where coild keeps its saved configuration when no state directory is
+// given: /var/lib/coil for root, else $XDG_STATE_HOME/coil, else
+// $HOME/.local/state/coil (or, without a home, /tmp/coil-state-<uid>).
+std::string defaultStateDir();
 
 // Sends one request frame to the socket and waits up to timeoutMs for the
 // reply. False, with the reason in *error, when the daemon cannot be

@@ -8,6 +8,7 @@
 #include "mira/control/control_frame.h"
 #include "mira/control/control_request.h"
 #include "mira/core/control_stdout.h"
+#include "mira/core/platform.h"
 #include "mira/core/saved_config.h"
 #include "mira/core/switch_backend.h"
 #include "mira/control/control_text.h"
@@ -71,7 +72,8 @@ Message answerCm(const CmSpec& spec) {
 Message answerSave(const Message& request, const std::string& runDir) {
     std::string error;
     if (!checkKeys(request, {}, &error)) return errorReply(error);
-    const std::string path = savedConfigPath(runDir);
+    // The saved configuration lives in the state directory when there is one.
+    const std::string path = savedConfigPath(mira::stateDir().empty() ? runDir : mira::stateDir());
     int records = 0;
     if (!saveConfig(path, &records, &error)) return errorReply("save failed: " + error);
     Message reply;

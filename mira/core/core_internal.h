@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 struct bmPacket_t;
 
@@ -19,6 +20,12 @@ void resetSnmp();
 void resetCli();
 void resetTimers();
 void resetAutostart();
+
+// The event log's syslog sink (log_syslog.cpp).
+int syslogLevel(std::string_view severity);
+void openSyslog();
+void closeSyslog();
+void syslogLine(std::string_view severity, std::string_view source, std::string_view text);
 
 // Messaging servers for the dispatcher: a server connection's descriptor
 // becomes readable when it has something to deliver; servicing it hands each

@@ -67,7 +67,7 @@ struct EnableRule {
     bool on;
 };
 
-enum class SinkMode { Stderr, File, Discard };
+enum class SinkMode { Stderr, File, Syslog, Discard };
 
 struct Ems {
     std::map<emsComponentHandle_t*, std::unique_ptr<Registration>> registered;
@@ -265,6 +265,7 @@ void logToStderr() {
     Ems& e = ems();
     if (e.file) std::fclose(e.file);
     e.file = nullptr;
+    if (e.sink == SinkMode::Syslog) core::closeSyslog();
     e.sink = SinkMode::Stderr;
 }
 
@@ -275,6 +276,12 @@ bool logToFile(const std::string& path) {
     ems().file = f;
     ems().sink = SinkMode::File;
     return true;
+}
+
+void logToSyslog() {
+    logToStderr();
+    core::openSyslog();
+    ems().sink = SinkMode::Syslog;
 }
 
 void logDiscard() {
@@ -297,6 +304,8 @@ void logLine(std::string_view severity, std::string_view source, std::string_vie
     line += '\n';
     if (e.sink == SinkMode::Stderr) {
         std::fwrite(line.data(), 1, line.size(), stderr);
+    } else if (e.sink == SinkMode::Syslog) {
+        core::syslogLine(severity, source, text);
     } else if (e.sink == SinkMode::File && e.file) {
         std::fwrite(line.data(), 1, line.size(), e.file);
         std::fflush(e.file);

@@ -17,6 +17,11 @@ std::string& runDirectory() {
     return dir;
 }
 
+std::string& stateDirectory() {
+    static std::string dir;
+    return dir;
+}
+
 std::vector<uint64_t>& autostartItems() {
     static std::vector<uint64_t> items;
     return items;
@@ -28,6 +33,8 @@ namespace mira {
 
 void setRunDir(const std::string& dir) { runDirectory() = dir; }
 const std::string& runDir() { return runDirectory(); }
+void setStateDir(const std::string& dir) { stateDirectory() = dir; }
+const std::string& stateDir() { return stateDirectory().empty() ? runDirectory() : stateDirectory(); }
 
 void startAutostart() {
     using Step = void (*)();

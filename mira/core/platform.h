@@ -27,6 +27,9 @@ void resetPlatform();
 void logToStderr();
 bool logToFile(const std::string& path);  // appends; false if it cannot be opened
 void logDiscard();
+// Sends every line to syslog (journald reads the same socket) as "coild"
+// with the daemon facility; the severity word picks the syslog level.
+void logToSyslog();
 // Also appends every line (without its newline) to *lines; null stops it.
 void captureLog(std::vector<std::string>* lines);
 // Writes one line through the sink (and the capture).
@@ -90,6 +93,20 @@ void requestShutdown(uint32_t action = 15);
 // by resetPlatform(), so a test sets it before starting the daemon.
 void setRunDir(const std::string& dir);
 const std::string& runDir();
+// Where the saved configuration lives (coild's --state-dir): kept across
+// reboots, unlike the run directory. Empty: the run directory.
+void setStateDir(const std::string& dir);
+const std::string& stateDir();
+
+// ---- Service manager ---------------------------------------------------------
+// Passes a state ("READY=1", "RELOADING=1", "STOPPING=1", "STATUS=...") to
+// the service manager that started the process, if any.
+void notifyServiceManager(const std::string& state);
+
+// ---- Reload ------------------------------------------------------------------
+// SIGHUP runs the handler from the loop (coild: reload the saved
+// configuration); without one it is logged and ignored.
+void setReloadHandler(std::function<void()> handler);
 
 // ---- Messaging, directory service, SNMP, CLI ------------------------------
 // A messaging server opened on a port listens on <run-dir>/ipml-PORT.sock

@@ -90,6 +90,18 @@ struct ReplayOutcome {
     std::vector<std::string> problems;  // "<file>:<line>: <message>" of records skipped, in line order
 };
 
+// Reads the file and checks its end line, then parses and prepares every
+// record (each attribute converted by the objects themselves); a record that
+// does not parse or convert is left unprepared and described in problems.
+// False when the file is missing (found stays false) or refused (error says
+// why).
+bool readSavedConfig(const std::string& path, std::vector<SavedRecord>* records, std::vector<CmPrepared>* prepared,
+                     ReplayOutcome* outcome);
+// Sets one prepared record with the implied row status flag: counted in
+// applied, or its refusal added to problems.
+bool applySavedRecord(const std::string& path, const SavedRecord& record, CmPrepared* prepared,
+                      ReplayOutcome* outcome);
+
 // Reads the file and checks its end line before applying anything; then
 // sets every record that parses and converts (every attribute converted by
 // the objects themselves) with the implied row status flag, as a replay of

@@ -98,6 +98,45 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
     return outcome;
 }
 
+bool readSavedConfig(const std::string& path, std::vector<SavedRecord>* records, std::vector<CmPrepared>* prepared,
+                     ReplayOutcome* outcome) {
+    std::string text;
+    if (!readFile(path, &text, outcome)) return false;
+    if (!checkSavedConfigSeal(text, path, &outcome->error)) {
+        outcome->refused = true;
+        return false;
+    }
+    std::vector<std::pair<int, std::string>> problems;
+    *records = parseSavedRecords(text, path, &problems);
+    prepared->clear();
+    prepared->resize(records->size());
+    for (size_t i = 0; i < records->size(); i++) {
+        std::string why;
+        const SavedRecord& record = (*records)[i];
+        if (!cmPrepare("set", record.object, record.attrs, &(*prepared)[i], &why))
+            problems.emplace_back(record.line, path + ":" + std::to_string(record.line) + ": " + why);
+    }
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [line, problem] : problems) outcome->problems.push_back(std::move(problem));
+    return true;
+}
+
+bool applySavedRecord(const std::string& path, const SavedRecord& record, CmPrepared* prepared,
+                      ReplayOutcome* outcome) {
+    if (prepared->empty()) return false;
+    CmResult r = cmExecute(*prepared, CM_FLAG_IMPLIED_ROW_STATUS);
+    if (r.rc == 1 && r.result != 0) {
+        outcome->applied++;
+        return true;
+    }
+    std::string message = r.message;
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    outcome->problems.push_back(path + ":" + std::to_string(record.line) + ": " +
+                                (message.empty() ? "refused" : message));
+    return false;
+}
+
 namespace {
 
 // A refused file is logged, said on standard error and set aside, so that

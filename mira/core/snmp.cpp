@@ -1,5 +1,6 @@
 // SNMP client: registration with the subagent (failures can be forced for
-// tests) and traps written as one log line each.
+// tests) and traps written as one log line each, and sent to the trap sink
+// when coild has one.
 #include "snmp.h"
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "mira/core/core_internal.h"
 #include "mira/core/platform.h"
+#include "mira/core/snmp_trap_sink.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ int sendSnmpTrapMsg(const char* trapName, const void* record, uint32_t length) {
         text += " length " + std::to_string(nameLength);
     }
     mira::logLine("NOTICE", "snmp.Trap", text);
+    if (mira::trapSinkActive()) mira::sendTrapToSink(trapName, vlan);
     return 0;
 }
 

@@ -94,8 +94,9 @@ class CoilClientTool : public testing::Test {
         return finish(spawn("coil-client", args, tag), tag);
     }
     void startCoild(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"--run-dir", run_.string(), "--topology", (dir_ / "loop.topo").string(),
-                                      "--log",     (dir_ / "coild.log").string(), "--trace"};
+        std::vector<std::string> args{"--run-dir", run_.string(), "--state-dir", run_.string(),
+                                      "--topology", (dir_ / "loop.topo").string(), "--log", (dir_ / "coild.log").string(),
+                                      "--trace"};
         args.insert(args.end(), extra.begin(), extra.end());
         background_.push_back(spawn("coild", args, "coild"));
     }

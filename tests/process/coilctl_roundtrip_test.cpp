@@ -81,7 +81,7 @@ protected:
     }
 
     void start() {
-        daemon = spawn({binary("coild"), "--run-dir", runDir, "--log", base + "/coild.log"}, base + "/coild.out",
+        daemon = spawn({binary("coild"), "--run-dir", runDir, "--state-dir", runDir, "--log", base + "/coild.log"}, base + "/coild.out",
                        base + "/coild.err");
         ASSERT_GT(daemon, 0);
         // Up once it answers.

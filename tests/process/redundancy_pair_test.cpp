@@ -117,7 +117,7 @@ class Pair : public ::testing::Test {
     }
 
     void start(Module& m, const std::string& role) {
-        m.pid = spawn({"coild", "--run-dir", m.dir, "--log", m.dir + ".log", "--debug", "--role", role, "--peer-dir",
+        m.pid = spawn({"coild", "--run-dir", m.dir, "--state-dir", m.dir, "--log", m.dir + ".log", "--debug", "--role", role, "--peer-dir",
                        base + "/peer"},
                       m.dir + ".out");
         ASSERT_TRUE(within(5, [&] { return ctl(m, {"show"}).first == 0; })) << readText(m.dir + ".out.err");

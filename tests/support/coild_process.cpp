@@ -48,6 +48,29 @@ pid_t spawnProgram(const std::vector<std::string>& argv, const std::string& out,
     return pid;
 }
 
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = std::string(path ? path : "") + ":/usr/sbin:/sbin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+Outcome runProgram(const std::vector<std::string>& argv, const std::string& dir, int timeoutMs) {
+    Outcome r;
+    pid_t pid = spawnProgram(argv, dir + "/run.out", dir + "/run.err");
+    if (pid <= 0) return r;
+    r.status = waitExit(pid, timeoutMs);
+    r.out = readFile(dir + "/run.out");
+    r.err = readFile(dir + "/run.err");
+    return r;
+}
+
 int waitExit(pid_t pid, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -86,7 +109,8 @@ CoildProcess::~CoildProcess() {
 }
 
 bool CoildProcess::start(const std::string& topology, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{buildProgram("coild"), "--run-dir", runDir, "--log", logPath};
+    // The saved configuration beside the sockets, where these tests look for it.
+    std::vector<std::string> argv{buildProgram("coild"), "--run-dir", runDir, "--state-dir", runDir, "--log", logPath};
     if (!topology.empty()) {
         std::ofstream(base + "/chassis.topo") << topology;
         argv.insert(argv.end(), {"--topology", base + "/chassis.topo"});

@@ -28,6 +28,9 @@ std::string buildProgram(const std::string& name);
 std::string readFile(const std::string& path);
 // Starts argv with standard output and error in the files; the pid or -1.
 pid_t spawnProgram(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
+// A program of the system: the path of the name on PATH, /usr/sbin or
+// /sbin, or "" when it is not installed.
+std::string findProgram(const std::string& name);
 // Waits up to timeoutMs: the exit status, 128 + the signal that ended it,
 // or -1 when it had to be killed.
 int waitExit(pid_t pid, int timeoutMs);
@@ -38,6 +41,9 @@ struct Outcome {
     int status = -1;
     std::string out, err;
 };
+
+// Runs argv to its end (killed after timeoutMs), its output in files of dir.
+Outcome runProgram(const std::vector<std::string>& argv, const std::string& dir, int timeoutMs = 60'000);
 
 class CoildProcess {
   public:

@@ -1,9 +1,11 @@
 // coild: the loop-detection daemon on the stand-in switch platform.
 // Loads a chassis (the built-in example, or a topology file), points the
-// event log at its sink, opens the control socket in the run directory,
-// starts the rest of the simulated switch, replays the saved configuration
-// once the daemon's backend client is up, and runs the daemon's main until
-// SIGTERM.
+// event log at its sink (a file, standard error or syslog), opens the trap
+// sink and the control socket in the run directory, starts the rest of the
+// simulated switch, replays the saved configuration of the state directory
+// once the daemon's backend client is up (then tells the service manager it
+// is ready), and runs the daemon's main until SIGTERM; SIGHUP reloads the
+// saved configuration.
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
@@ -25,6 +27,8 @@
 #include "mira/sim/pcap.h"
 #include "mira/core/platform.h"
 #include "mira/core/saved_config.h"
+#include "mira/core/saved_config_reload.h"
+#include "mira/core/snmp_trap_sink.h"
 #include "mira/sim/switch.h"
 #include "mira/sim/topology.h"
 
@@ -39,10 +43,16 @@ constexpr const char* kUsage =
     "Runs the loop-detection daemon on the simulated switch.\n"
     "\n"
     "  --topology FILE   the chassis to simulate (default: the built-in example chassis)\n"
-    "  --run-dir DIR     directory of the control socket (coild.sock) and the saved\n"
-    "                    configuration (coil.conf); default $XDG_RUNTIME_DIR/coil,\n"
-    "                    else /tmp/coil-UID; created 0700\n"
+    "  --run-dir DIR     directory of the sockets (coild.sock); default /run/coil for root,\n"
+    "                    else $XDG_RUNTIME_DIR/coil, else /tmp/coil-UID; created 0700\n"
+    "  --state-dir DIR   directory of the saved configuration (coil.conf), kept across\n"
+    "                    reboots; default /var/lib/coil for root, else $XDG_STATE_HOME/coil,\n"
+    "                    else ~/.local/state/coil; created 0700\n"
     "  --log FILE        append the event log to FILE (default: standard error)\n"
+    "  --log syslog      send the event log to syslog (and the journal), severity as level\n"
+    "  --trap-sink HOST[:PORT]  also send the loop trap (actions trap, log-trap) as an\n"
+    "                    SNMPv2c trap, community public, to HOST (port 162 by default;\n"
+    "                    an IPv6 address in brackets); objects named in COIL-MIB\n"
     "  --capture FILE    write every frame entering or leaving a port to FILE (pcap)\n"
     "  --trace           turn on the trace component (every trace message of the daemon)\n"
     "  --debug           turn on the DebugSummary condition (checkpoint and port-control detail)\n"
@@ -58,10 +68,11 @@ constexpr const char* kUsage =
     "  --version         show the version\n"
     "\n"
     "Every option also takes the form --option=value.\n"
-    "coild stops cleanly, with status 0, on SIGTERM or SIGINT. Talk to it with coilctl.\n";
+    "coild stops cleanly, with status 0, on SIGTERM or SIGINT; SIGHUP reloads the saved\n"
+    "configuration (see coild(8)). Talk to it with coilctl.\n";
 
 struct Options {
-    std::string topology, runDir, log, capture, role, peerDir;
+    std::string topology, runDir, stateDir, log, capture, role, peerDir, trapSink;
     bool trace = false, debug = false, shareServices = false;
 };
 
@@ -71,7 +82,21 @@ struct Options {
 }
 
 // Long options only; each also takes the form --opt=value.
-enum OptionId { kTopology = 1, kRunDir, kLog, kCapture, kTrace, kDebug, kRole, kPeerDir, kShare, kHelp, kVersion };
+enum OptionId {
+    kTopology = 1,
+    kRunDir,
+    kStateDir,
+    kLog,
+    kTrapSink,
+    kCapture,
+    kTrace,
+    kDebug,
+    kRole,
+    kPeerDir,
+    kShare,
+    kHelp,
+    kVersion
+};
 
 constexpr option kLongOptions[] = {
     {"topology", required_argument, nullptr, kTopology}, {"run-dir", required_argument, nullptr, kRunDir},
@@ -80,6 +105,7 @@ constexpr option kLongOptions[] = {
     {"role", required_argument, nullptr, kRole},         {"peer-dir", required_argument, nullptr, kPeerDir},
     {"clients-share-services", no_argument, nullptr, kShare},
     {"help", no_argument, nullptr, kHelp},               {"version", no_argument, nullptr, kVersion},
+    {"state-dir", required_argument, nullptr, kStateDir}, {"trap-sink", required_argument, nullptr, kTrapSink},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -96,7 +122,9 @@ Options parse(int argc, char** argv) {
             case kVersion: std::printf("coild %s\n", COIL_VERSION); std::exit(0);
             case kTopology: o.topology = optarg; break;
             case kRunDir: o.runDir = optarg; break;
+            case kStateDir: o.stateDir = optarg; break;
             case kLog: o.log = optarg; break;
+            case kTrapSink: o.trapSink = optarg; break;
             case kCapture: o.capture = optarg; break;
             case kRole:
                 o.role = optarg;
@@ -114,21 +142,26 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-// The run directory is private to the daemon's user. One that exists must
-// be a real directory (not a link someone else could redirect) of that user;
-// wider permissions are taken back.
-bool makeRunDir(const std::string& dir) {
+// The run and state directories are private to the daemon's user. One that
+// exists must be a real directory (not a link someone else could redirect)
+// of that user; wider permissions are taken back. Missing parents of a
+// state directory (~/.local/state) are made too.
+bool makePrivateDir(const std::string& dir, const char* what, bool parents) {
+    if (parents) {
+        for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+            if (mkdir(dir.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) break;
+    }
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "coild: cannot create run directory %s: %s\n", dir.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "coild: cannot create %s %s: %s\n", what, dir.c_str(), std::strerror(errno));
         return false;
     }
     struct stat st {};
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-        std::fprintf(stderr, "coild: run directory %s is not a directory of this user\n", dir.c_str());
+        std::fprintf(stderr, "coild: %s %s is not a directory of this user\n", what, dir.c_str());
         return false;
     }
     if (chmod(dir.c_str(), 0700) != 0) {
-        std::fprintf(stderr, "coild: cannot restrict run directory %s: %s\n", dir.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "coild: cannot restrict %s %s: %s\n", what, dir.c_str(), std::strerror(errno));
         return false;
     }
     return true;
@@ -160,10 +193,16 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     Options o = parse(argc, argv);
     if (o.runDir.empty()) o.runDir = mira::control::defaultRunDir();
-    if (!makeRunDir(o.runDir) || !lockRunDir(o.runDir)) return 1;
+    if (o.stateDir.empty()) o.stateDir = mira::control::defaultStateDir();
+    if (!makePrivateDir(o.runDir, "run directory", false) || !lockRunDir(o.runDir) ||
+        !makePrivateDir(o.stateDir, "state directory", true))
+        return 1;
     mira::setRunDir(o.runDir);
+    mira::setStateDir(o.stateDir);
 
-    if (!o.log.empty() && !mira::logToFile(o.log)) {
+    if (o.log == "syslog") {
+        mira::logToSyslog();
+    } else if (!o.log.empty() && !mira::logToFile(o.log)) {
         std::fprintf(stderr, "coild: cannot open log file %s: %s\n", o.log.c_str(), std::strerror(errno));
         return 1;
     }
@@ -181,6 +220,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
         return 1;
     }
+    if (!o.trapSink.empty() && !mira::startTrapSink(o.trapSink, &error)) {
+        std::fprintf(stderr, "coild: %s\n", error.c_str());
+        return 1;
+    }
     if (o.trace) mira::setConditionEnabled("trace", "*", true);
     if (o.debug) mira::setConditionEnabled("COIL", "DebugSummary", true);
     gCoilClientsShareServices = o.shareServices;
@@ -192,9 +235,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
         return 1;
     }
-    for (const std::string& name : mira::removeLeftoverSaves(o.runDir))
+    for (const std::string& name : mira::removeLeftoverSaves(o.stateDir))
         mira::logLine("INFO", "cfgmgr", "removed " + name + ", left by a save that did not finish");
-    mira::loadConfigWhenReady(mira::savedConfigPath(o.runDir), mira::control::serveControlSocket);
+    const std::string savedPath = mira::savedConfigPath(o.stateDir);
+    mira::loadConfigWhenReady(savedPath, [] {
+        mira::control::serveControlSocket();
+        mira::notifyServiceManager("READY=1");
+    });
+    mira::setReloadHandler([savedPath] { mira::reloadSavedConfigLogged(savedPath); });
     if (!o.role.empty()) mira::dmlink::setStartRole(mira::dmlink::nodeStateByName(o.role));
     if (!o.peerDir.empty() && !mira::dmlink::start(o.peerDir, &error)) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
@@ -206,6 +254,7 @@ int main(int argc, char** argv) {
     const int rc = coil_main();
     mira::dmlink::stop();
     mira::control::stopControlServer();
+    mira::stopTrapSink();
     std::fflush(stdout);
     return rc;
 }
