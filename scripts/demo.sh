@@ -9,9 +9,27 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${COIL_DEMO_BUILD_DIR:-build}  # another build directory, e.g. for scripts/valgrind-demo.sh
-cmake -S . -B "$build" -DCOIL_WERROR=ON >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target coild coilctl >/dev/null
+scripts/prereqs.sh demo
+
+# The demo's own build directory, configured without the tests and without
+# -Werror; another one (scripts/valgrind-demo.sh) is used as configured.
+build=${COIL_DEMO_BUILD_DIR:-build-demo}
+build_log="$build.log"
+quiet() {  # runs the command, shows its output only when it fails
+    if ! "$@" >"$build_log" 2>&1; then
+        tail -n 40 "$build_log" >&2
+        echo "demo: build failed (the whole output is in $build_log)" >&2
+        exit 1
+    fi
+}
+echo "building coild and coilctl in $build/ ..."
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    quiet cmake -S . -B "$build" -DCOIL_TESTS=OFF -DCOIL_WERROR=OFF
+else
+    quiet cmake -S . -B "$build"
+fi
+quiet cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target coild coilctl
+rm -f "$build_log"
 
 run=$(mktemp -d "${TMPDIR:-/tmp}/coil-demo.XXXXXX")
 log="$run/coil.log"
@@ -46,7 +64,7 @@ wait_log() {  # PATTERN COUNT SECONDS: until the log has COUNT lines matching
 }
 port_line() { ctl lab ports | awk -v p="$1" '$1 == p' | sed 's/^/    /'; }
 
-"${coild_wrapper[@]}" "$build/coild" --run-dir "$run" --log "$log" >"$run/coild.out" &
+"${coild_wrapper[@]}" "$build/coild" --run-dir "$run" --state-dir "$run" --log "$log" >"$run/coild.out" &
 pid=$!
 for _ in $(seq 300); do ctl show >/dev/null 2>&1 && break; sleep 0.1; done
 
