@@ -18,8 +18,8 @@ using namespace coilctl;
 constexpr const char* kGlobalUsage =
     "usage: coilctl [--run-dir DIR] [--xml|--json|-f FORMAT] COMMAND [ARGS...]\n"
     "\n"
-    "Talks to coild over <run-dir>/coild.sock (default run directory:\n"
-    "$XDG_RUNTIME_DIR/coil, else /tmp/coil-UID). Options:\n"
+    "Talks to coild over <run-dir>/coild.sock (default run directory: /run/coil\n"
+    "for root, else $XDG_RUNTIME_DIR/coil, else /tmp/coil-UID). Options:\n"
     "  --run-dir DIR   coild's run directory\n"
     "  --xml           one XML document (-f xml)\n"
     "  --json          one JSON object (-f json)\n"
