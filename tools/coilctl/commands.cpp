@@ -170,9 +170,9 @@ std::vector<Command> build() {
                  }});
     c.push_back(globalSet({"clear", "counters"}, "zero the probe counters", {{"clearCounter", "true"}},
                           "counters cleared"));
-    c.push_back({{"save"}, "", "store the configuration in the run directory; coild replays it at start",
+    c.push_back({{"save"}, "", "store the configuration in the state directory; coild replays it at start and on SIGHUP",
                  "The enable switch and every operator service that probes continuously are stored\n"
-                 "in <run-dir>/coil.conf (written atomically).",
+                 "in <state-dir>/coil.conf (written atomically).",
                  [](const Args& a, Plan* p, std::string* e) {
                      if (!noArgs(a, e)) return false;
                      p->type = mira::control::kTypeSave;
