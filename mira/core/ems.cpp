@@ -330,6 +330,7 @@ namespace core {
 void resetEms() {
     Ems& e = ems();
     e.rules.clear();
+    e.registered.clear();  // as in a fresh process: nothing registered
     logToStderr();
     e.capture = nullptr;
     forEachHandle([](emsComponentHandle_t& h) { applyDefaults(h); });

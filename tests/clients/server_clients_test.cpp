@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "clients/coil_server.h"
 #include "coil_client.h"
 #include "engine/coil.h"
@@ -35,7 +36,7 @@ struct RunDir {
         mira::setRunDir(path);
     }
     ~RunDir() {
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::setRunDir("");
         std::filesystem::remove_all(path);
     }

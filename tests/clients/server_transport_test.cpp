@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "bm.h"
 #include "dispatch.h"
 #include "ds.h"
@@ -64,7 +65,7 @@ class IpmlServer : public testing::Test {
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::setRunDir(dir_);
         mira::logDiscard();
         seen = {};
@@ -76,7 +77,7 @@ class IpmlServer : public testing::Test {
     }
     void TearDown() override {
         for (int fd : clients_) ::close(fd);
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::setRunDir("");
         std::filesystem::remove_all(dir_);
     }
@@ -299,7 +300,7 @@ TEST_F(IpmlServer, TheDirectoryServicePublishesNamesAndAStaleSocketIsReplaced) {
     ASSERT_NE(server, nullptr);
     EXPECT_EQ(mira::ipmlSocketPath(port), path);
 
-    mira::resetPlatform();
+    coiltest::resetDaemonAndPlatform();
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/coil_server.port"));
     EXPECT_FALSE(std::filesystem::exists(path));
 }

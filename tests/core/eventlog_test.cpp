@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "frame/coil_log.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
@@ -17,7 +18,7 @@ class EventLog : public ::testing::Test {
   protected:
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::captureLog(&lines);
         ASSERT_EQ(emsRegisterComponent(2, &_ems_COIL_ComponentDesc, &_ems_COIL_ComponentHandle), 0);
     }
@@ -81,7 +82,7 @@ TEST(EventLogDeath, AssertionLogsTheExpressionAndEndsTheProcess) {
     EXPECT_DEATH(
         {
             mira::useVirtualTime();
-            mira::resetPlatform();
+            coiltest::resetDaemonAndPlatform();
             coilAssert(1 + 1 == 3);
         },
         "1 \\+ 1 == 3");

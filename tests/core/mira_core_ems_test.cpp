@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "ems.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
@@ -50,7 +51,7 @@ protected:
     void SetUp() override {
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::useVirtualTime();  // 2026-05-28 20:26:40
         mira::logDiscard();
         mira::captureLog(&lines);
@@ -127,14 +128,6 @@ TEST_F(MiraCoreEms, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
     EXPECT_EQ(mira::setConditionEnabled("trace", "Trace", true), 0);
     ASSERT_EQ(emsRegisterComponent(2, &_ems_trace_ComponentDesc, &_ems_trace_ComponentHandle), 0);
     EXPECT_TRUE(bit(_ems_trace_ComponentHandle, 0));
-
-    // Reset brings back the defaults and clears the counters.
-    handle->counters[0] = 5;
-    mira::resetPlatform();
-    EXPECT_TRUE(bit(handle, 0));
-    EXPECT_FALSE(bit(handle, 8));
-    EXPECT_EQ(handle->counters[0], 0u);
-    EXPECT_FALSE(bit(_ems_trace_ComponentHandle, 0));
 }
 
 TEST_F(MiraCoreEms, AssertCoreAndTrapLinesShareTheSink) {

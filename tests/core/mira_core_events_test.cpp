@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "dispatch.h"
 #include "dm.h"
 #include "ds.h"
@@ -41,7 +42,7 @@ class MiraCoreEvents : public ::testing::Test {
 protected:
     void SetUp() override {
         seen.clear();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::useVirtualTime();
         mira::logDiscard();
     }

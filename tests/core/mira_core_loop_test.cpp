@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
 #include "miracommon.h"
@@ -19,7 +20,7 @@ constexpr int64_t kStart = mira::kVirtualMonoStartUsec;
 class MiraCoreLoop : public ::testing::Test {
 protected:
     void SetUp() override {
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::useVirtualTime();
     }
     // Records "name@usec-since-start".
@@ -168,7 +169,7 @@ TEST_F(MiraCoreLoop, PlatformClocksFollowVirtualTime) {
 }
 
 TEST(MiraCoreLoopRealTime, RunReturnsWhenAnItemStopsTheLoop) {
-    mira::resetPlatform();
+    coiltest::resetDaemonAndPlatform();
     mira::useRealTime();
     std::vector<std::string> order;
     int64_t start = mira::monoUsec();

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "support/reset.h"
 #include "dispatch.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
@@ -39,7 +40,7 @@ int childExitStatus(int signo) {
     pid_t pid = ::fork();
     if (pid == 0) {
         ::alarm(5);  // a loop that never ends fails the test instead of hanging it
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::useRealTime();
         callbacks = 0;
         if (vokClientRegisterCallback(vokCallback, &callbacks) != 0) ::_exit(10);
@@ -70,7 +71,7 @@ TEST(MiraCoreShutdown, SigintDoesTheSame) {
 }
 
 TEST(MiraCoreShutdown, RequestedShutdownInVirtualTimeStopsEverythingAfterTheCallback) {
-    mira::resetPlatform();
+    coiltest::resetDaemonAndPlatform();
     mira::useVirtualTime();
     callbacks = 0;
     ASSERT_EQ(vokClientRegisterCallback(vokCallback, &callbacks), 0);
@@ -84,7 +85,7 @@ TEST(MiraCoreShutdown, RequestedShutdownInVirtualTimeStopsEverythingAfterTheCall
     EXPECT_EQ(lastAction, 7u);
     EXPECT_TRUE(mira::stopped());
     EXPECT_EQ(ticks, 2);
-    mira::resetPlatform();  // restores the signal mask
+    coiltest::resetDaemonAndPlatform();  // restores the signal mask
     sigset_t mask;
     ASSERT_EQ(::sigprocmask(SIG_BLOCK, nullptr, &mask), 0);
     EXPECT_FALSE(sigismember(&mask, SIGTERM));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "dispatch.h"
 #include "kytimer.h"
 #include "mira/core/loop.h"
@@ -23,7 +24,7 @@ namespace {
 class MiraCoreTimer : public ::testing::Test {
 protected:
     void SetUp() override {
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         ASSERT_EQ(kyTimerInit(&ctx, 0, 0), 0);
     }
     struct Probe {
@@ -202,7 +203,7 @@ struct ScaleWorld {
 ScaleWorld* ScaleWorld::current = nullptr;
 
 TEST(MiraCoreTimerScale, FiftyThousandTimersFireExactlyAsModelled) {
-    mira::resetPlatform();
+    coiltest::resetDaemonAndPlatform();
     ScaleWorld w;
     ScaleWorld::current = &w;
     ASSERT_EQ(kyTimerInit(&w.ctx, 0, 0), 0);

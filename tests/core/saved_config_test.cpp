@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/reset.h"
 #include "engine/coil.h"
 #include "frame/coil_main.h"
 #include "mira/core/loop.h"
@@ -194,7 +195,7 @@ class SavedConfigStartUp : public ::testing::Test {
 protected:
     void start(const std::string& path) {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::captureLog(&log);
         std::string error;
         ASSERT_TRUE(mira::loadTopology(coiltest::kTwoSlotChassis, "test.topo", &error)) << error;

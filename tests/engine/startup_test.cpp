@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/reset.h"
 #include "clients/coil_cmbackend.h"
 #include "clients/coil_server.h"
 #include "engine/coil.h"
@@ -19,7 +20,7 @@ class Startup : public ::testing::Test {
   protected:
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         ASSERT_EQ(coil_main(), 0);  // in virtual time the loop returns at once
     }
     void settle() { mira::advanceSeconds(1); }
@@ -100,7 +101,7 @@ TEST_F(Startup, AFailedSnmpRegistrationIsRetriedAtTheNextNotificationOnly) {
 
 TEST(StartupWithoutWatch, NoGroupOneWatchMeansNoLaterServices) {
     mira::useVirtualTime();
-    mira::resetPlatform();
+    coiltest::resetDaemonAndPlatform();
     mira::failLmWatch(true);
     testing::internal::CaptureStdout();
     ASSERT_EQ(coil_main(), 0);
@@ -125,7 +126,7 @@ TEST(StartupDeath, CliSubagentFailureEndsTheProcess) {
     EXPECT_EXIT(
         {
             mira::useVirtualTime();
-            mira::resetPlatform();
+            coiltest::resetDaemonAndPlatform();
             mira::failCliSubagent(true);
             coil_main();
             mira::loadLibrary("dslib");

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "clients/coil_server.h"
 #include "mira/control/control_client.h"
 #include "mira/control/control_frame.h"
@@ -129,7 +130,7 @@ class AsAnotherUser : public testing::Test {
         if (dir.empty()) return;
         mira::control::stopControlServer();
         h.reset();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         mira::setRunDir("");
         fs::remove_all(dir);
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reset.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
 #include "mira/sim/switch.h"
@@ -69,7 +70,7 @@ protected:
 
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         gEvents.clear();
         std::string error;
         ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/reset.h"
 #include "fdb_client.h"
 #include "kypkt.h"
 #include "mira/core/loop.h"
@@ -52,7 +53,7 @@ protected:
 
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         std::string error;
         ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:c0:11:01 slots 1 ports 4\n"
                                        "vlan blue instance 5 tag 100 ports 1:1-1:4\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "support/reset.h"
 #include "dm.h"
 #include "miracommon.h"
 #include "mira/core/loop.h"
@@ -22,7 +23,7 @@ class TopologyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
     }
 
     static std::string loadError(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "support/reset.h"
 #include "dm.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
@@ -27,7 +28,7 @@ class VlanLibTest : public ::testing::Test {
 protected:
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         std::string error;
         ASSERT_TRUE(mira::loadTopology(kTopology, "t.topo", &error)) << error;
     }

@@ -10,10 +10,11 @@
 namespace coiltest {
 
 void giveLink(std::initializer_list<uint32_t> ports) {
-    static uint32_t spare = 3;
+    uint32_t spare = 3;
     for (uint32_t p : ports) {
+        while (mira::cablePeer(port(2, spare)) != 0) spare++;
         std::string error;
-        if (!mira::cablePorts(p, port(2, spare++), &error)) ADD_FAILURE() << error;
+        if (!mira::cablePorts(p, port(2, spare), &error)) ADD_FAILURE() << error;
     }
     mira::drain();
 }

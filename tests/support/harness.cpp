@@ -8,6 +8,7 @@
 #include "mira/core/platform.h"
 #include "mira/sim/switch.h"
 #include "mira/sim/topology.h"
+#include "support/reset.h"
 
 namespace coiltest {
 
@@ -19,9 +20,7 @@ vlan red instance 200 tag 200 ports 1:1,1:2,2:1
 )";
 
 Harness::Harness(std::string_view topology, bool enable) {
-    mira::useVirtualTime();
-    mira::resetPlatform();
-    mira::resetSwitch();
+    resetDaemonAndPlatform();
     mira::captureLog(&log_);
     std::string error;
     if (!mira::loadTopology(topology, "test.topo", &error)) ADD_FAILURE() << error;
