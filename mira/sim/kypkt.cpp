@@ -22,6 +22,8 @@ namespace {
 
 constexpr size_t kDefaultQueueLimit = 16384;
 constexpr uint32_t kMaxFrame = 9216;
+// The specification's constant words, bytes 4 to 27, in network order.
+constexpr uint8_t kFilterWords[24] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0};
 
 struct Filter {
     uint32_t id;
@@ -62,6 +64,7 @@ struct Descriptor {
 
 std::map<int, std::unique_ptr<Descriptor>> gDescriptors;
 uint32_t gNextFilterId = 1;
+std::vector<uint8_t> gLastFilterSpec;  // the bytes of the last attach, for tests
 size_t gQueueLimit = kDefaultQueueLimit;
 
 Descriptor* findDescriptor(int fd) {
@@ -119,6 +122,7 @@ void resetPacketDescriptors() {
     gDescriptors.clear();
     gNextFilterId = 1;
     gQueueLimit = kDefaultQueueLimit;
+    gLastFilterSpec.clear();
 }
 
 }  // namespace mira::sw
@@ -138,11 +142,18 @@ int SimSwitch::openKypkt() {
     return sv[0];
 }
 
+std::vector<uint8_t> mira::lastFilterSpec() { return gLastFilterSpec; }
+
 int SimSwitch::attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
     Descriptor* d = findDescriptor(fd);
     if (!d) return fail(EBADF);
-    if (!spec || spec->addrLength != 6 || spec->tag > 4095) return fail(EINVAL);
-    Filter f{gNextFilterId++, spec->tag, {}};
+    if (!spec) return fail(EINVAL);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(spec);
+    gLastFilterSpec.assign(bytes, bytes + sizeof *spec);
+    const uint16_t tag = uint16_t(spec->tag[0] << 8 | spec->tag[1]);
+    if (std::memcmp(spec->words, kFilterWords, sizeof kFilterWords) != 0 || spec->addrLength != 6 || tag > 4095)
+        return fail(EINVAL);
+    Filter f{gNextFilterId++, tag, {}};
     std::memcpy(f.addr.data(), spec->addr, 6);
     d->filters.push_back(f);
     spec->filterId = f.id;

@@ -116,6 +116,9 @@ void setDiscardTransmit(bool discard);
 // Frames the CPU queue of one packet descriptor holds before it drops
 // (default 16384).
 void setCpuQueueLimit(size_t frames);
+// The 44 bytes of the last receive filter specification handed to the
+// packet library (empty before any).
+std::vector<uint8_t> lastFilterSpec();
 
 struct FabricStats {
     uint64_t cpuSent = 0;         // frames handed to sendKypkt

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/coil.h"
+#include "engine/coil_bytes.h"
 #include "fdb_client.h"
 #include "frame/coil_log.h"
 #include "kypkt.h"
@@ -54,13 +55,9 @@ uint32_t coilAttachPktFilter(vlanIf_t* vlanIf) {
     installCpuFdbEntry(vlanIf->vlanIfInstance, vlanIf->tag, 1);
 
     kypktFilterSpec_t spec{};
-    spec.word1 = 1;
-    spec.word2 = 1;
-    spec.word3 = 0;
-    spec.word4 = 1;
-    spec.word5 = 1;
-    spec.word6 = 0;
-    spec.tag = vlanIf->tag;
+    static constexpr uint32_t kWords[6] = {1, 1, 0, 1, 1, 0};
+    for (size_t i = 0; i < 6; i++) coilPutBe32(spec.words[i], kWords[i]);
+    coilPutBe16(spec.tag, vlanIf->tag);
     spec.addrLength = 6;
     std::memcpy(spec.addr, coilGlobal.gCoilDa, sizeof spec.addr);
     const int rc = attachKypktFilter(coilGlobal.gCoilRxTxFd, &spec);

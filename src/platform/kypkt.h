@@ -5,22 +5,19 @@
 
 enum { KYPKT_TO_VLAN = 1, KYPKT_TO_PORT = 2 };
 
-// Receive filter specification: 44 bytes, cleared before filling.
+// Receive filter specification: 44 bytes, cleared before filling. Its words
+// are bytes in network order, as the packet library reads them.
 struct kypktFilterSpec_t {
-    uint32_t filterId;  // written by the library
-    uint32_t word1;
-    uint32_t word2;
-    uint32_t word3;
-    uint32_t word4;
-    uint32_t word5;
-    uint32_t word6;
-    uint16_t tag;
-    uint16_t zero;
+    uint32_t filterId;      // written by the library, host order
+    uint8_t words[6][4];    // big-endian 1, 1, 0, 1, 1, 0
+    uint8_t tag[2];         // big-endian 802.1Q tag
+    uint8_t zero[2];
     uint8_t addrLength;
     uint8_t addr[6];
     uint8_t pad[5];
 };
 static_assert(sizeof(kypktFilterSpec_t) == 44);
+static_assert(__builtin_offsetof(kypktFilterSpec_t, words) == 4);
 static_assert(__builtin_offsetof(kypktFilterSpec_t, tag) == 28);
 static_assert(__builtin_offsetof(kypktFilterSpec_t, addrLength) == 32);
 static_assert(__builtin_offsetof(kypktFilterSpec_t, addr) == 33);

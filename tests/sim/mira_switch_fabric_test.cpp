@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/reset.h"
 #include "fdb_client.h"
 #include "kypkt.h"
 #include "mira/core/loop.h"
@@ -74,7 +75,7 @@ protected:
 
     void SetUp() override {
         mira::useVirtualTime();
-        mira::resetPlatform();
+        coiltest::resetDaemonAndPlatform();
         std::string error;
         ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:c0:11:01 slots 2 first 1 ports 8\n"
                                        "trunk 3:1 members 2:7,2:8\n"
@@ -92,7 +93,9 @@ protected:
 
     static uint32_t attach(int on, uint16_t tag, const uint8_t* addr) {
         kypktFilterSpec_t spec{};
-        spec.tag = tag;
+        for (auto& word : spec.words) word[3] = 1;
+        spec.words[2][3] = spec.words[5][3] = 0;
+        spec.tag[0] = uint8_t(tag >> 8), spec.tag[1] = uint8_t(tag);
         spec.addrLength = 6;
         std::memcpy(spec.addr, addr, 6);
         EXPECT_EQ(attachKypktFilter(on, &spec), 0);
