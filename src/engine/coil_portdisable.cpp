@@ -46,9 +46,6 @@ int coilPortControl_validate(coilServiceNode* sr) {
 }
 
 int coilControlPortDisable(coilServiceNode* sr, uint32_t event) {
-    // A run that saw no loop of its own never cuts a port: its recorded
-    // ingress may be a PDU that came back on another VLAN.
-    if (event != EV_LOOP_DETECTED) return 0;
     if (coilPortControl_validate(sr) != 1) return 0;
 
     coilTarget_t& t = sr->target;
@@ -58,6 +55,9 @@ int coilControlPortDisable(coilServiceNode* sr, uint32_t event) {
                    t.inLif.slot, t.inLif.port, t.inPif.slot, t.inPif.port);
         return 0;
     }
+    // A run that saw no loop of its own never cuts a port: its recorded
+    // ingress can only be a PDU that came back on another VLAN.
+    if (event != EV_LOOP_DETECTED) return 0;
     for (pif_t* pif = getFirstPifOnLif(lif); pif != nullptr; pif = getNextPifOnLif(lif, pif)) {
         t.inLif = coilSlotPort_t{lif->slot, lif->port};  // a trunk's own display numbers
         t.inPif = coilSlotPort_t{portInstanceSlot(pif->portInstance), portInstancePort(pif->portInstance)};

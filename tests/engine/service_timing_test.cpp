@@ -31,7 +31,9 @@ class Timing : public ::testing::Test {
 };
 
 TEST_F(Timing, OneShotRunReportsNoLoopOneIntervalAfterItsLastPdu) {
-    ASSERT_EQ(h.configure("blue", {{"interval", "2"}, {"retry", "3"}, {"action", "2"}}).result, 1);
+    mira::setConditionEnabled("COIL", "DebugSummary", true);
+    ASSERT_EQ(h.configure("blue", {{"interval", "2"}, {"retry", "3"}, {"action", "2"}, {"disablePort", "1"}}).result,
+              1);
     h.advance(7);
     EXPECT_EQ(sendTimes(h, start), (std::vector<int64_t>{0, 2, 4}));
     EXPECT_FALSE(h.logHas("NO LOOP DETECTED"));
@@ -39,6 +41,8 @@ TEST_F(Timing, OneShotRunReportsNoLoopOneIntervalAfterItsLastPdu) {
     EXPECT_EQ(h.logCount("[CLI:blue:1] NO LOOP DETECTED : 3 transmited, 0 received, ingress slot:port (nil) "
                          "egress slot:port (nil)"),
               1);
+    // The result goes to the port lookup, which finds no port 0:0, and cuts nothing.
+    EXPECT_EQ(h.logCount("Unable to find pif for port:  lif:0:0  pif:0:0"), 1);
     EXPECT_EQ(findCoilServiceNode("1", 100), nullptr) << "action 2 keeps no text: removed at once";
 }
 
