@@ -97,7 +97,12 @@ bool readAttr(Reader& r, XmlRecord* record, std::string* error) {
     if (!r.take(">")) return fail(error, r, "'>' expected after <" + name);
     std::string value;
     if (r.take("<![CDATA[")) {
-        if (!r.cdata(&value)) return fail(error, r, "unterminated CDATA section");
+        // Adjacent sections are one text: a "]]>" of the text spans two.
+        std::string more;
+        do {
+            if (!r.cdata(&more)) return fail(error, r, "unterminated CDATA section");
+            value += more;
+        } while (r.take("<![CDATA["));
     } else if (!decodeEntities(r.textRun(), &value)) {
         return fail(error, r, "unknown entity in <" + name + ">");
     }

@@ -27,7 +27,12 @@ bool savedObject(std::string_view name) {
     return std::find(std::begin(kSavedObjects), std::end(kSavedObjects), name) != std::end(kSavedObjects);
 }
 
-bool saved(std::string_view attr) { return std::find(std::begin(kNotSaved), std::end(kNotSaved), attr) == std::end(kNotSaved); }
+bool saved(std::string_view attr, std::string_view value) {
+    // A service made without an interval reports 0, which a set refuses: it
+    // is saved as not given, as it was made.
+    if (attr == "interval" && value == "0") return false;
+    return std::find(std::begin(kNotSaved), std::end(kNotSaved), attr) == std::end(kNotSaved);
+}
 
 std::string_view attrValue(const SavedRecord& record, std::string_view name) {
     for (const CmAttr& a : record.attrs)
@@ -115,7 +120,7 @@ bool collectSavedConfig(std::vector<SavedRecord>* out, std::string* error) {
                 SavedRecord record;
                 record.object = r.object;
                 for (const auto& [name, value] : r.attrs)
-                    if (saved(name)) record.attrs.push_back({name, value});
+                    if (saved(name, value)) record.attrs.push_back({name, value});
                 if (restoredOnReplay(record)) records.push_back(std::move(record));
             }
         }

@@ -188,11 +188,23 @@ void formatField(cmRequest_t* request, const coilFieldDesc& field, const uint8_t
         if (text[0] == '\0') {
             bufferPuts(out, field.emptyXml);
         } else {
-            // Bounded by the array even if a filler forgot the terminator.
-            char bounded[COIL_TEXT_MAX + 1];
-            size_t n = strnlen(text, field.size < COIL_TEXT_MAX ? field.size : COIL_TEXT_MAX);
-            std::memcpy(bounded, text, n);
-            bounded[n] = '\0';
+            // Bounded by the array even if a filler forgot the terminator. A
+            // "]]>" of the text would end its CDATA section: it is split over
+            // two sections ("]]" closes one, ">" opens the next).
+            static constexpr char kSplit[] = "]]]]><![CDATA[>";
+            char bounded[COIL_TEXT_MAX / 3 * (sizeof kSplit - 1) + 3];
+            const size_t n = strnlen(text, field.size < COIL_TEXT_MAX ? field.size : COIL_TEXT_MAX);
+            size_t k = 0;
+            for (size_t i = 0; i < n; i++) {
+                if (i + 2 < n && text[i] == ']' && text[i + 1] == ']' && text[i + 2] == '>') {
+                    std::memcpy(bounded + k, kSplit, sizeof kSplit - 1);
+                    k += sizeof kSplit - 1;
+                    i += 2;
+                } else {
+                    bounded[k++] = text[i];
+                }
+            }
+            bounded[k] = '\0';
             bufferPutf(out, field.xml, bounded);
         }
         return;

@@ -136,9 +136,10 @@ TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
 
 TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
     Harness h;
-    ASSERT_EQ(h.configure("blue", {{"interval", "3"}, {"disablePort", "1"}, {"disablePortDuration", "10"}}).result, 1);
+    // blue has no interval; a name with "]]>" must not end its XML text early.
+    ASSERT_EQ(h.configure("blue", {{"disablePort", "1"}, {"disablePortDuration", "10"}}).result, 1);
     ASSERT_EQ(h.configure("red", {{"interval", "7"}, {"ports", "1:1,2:1"}, {"action", "5"}}).result, 1);
-    ASSERT_EQ(h.configure("red", {{"interval", "7"}}, "cd player").result, 1);
+    ASSERT_EQ(h.configure("red", {{"interval", "7"}}, "cd]]>player").result, 1);
     TempDir dir;
     const std::string path = mira::savedConfigPath(dir.path());
     writeText(path, "old content\n");
@@ -159,22 +160,24 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
 
     const std::string text = readText(path);
     EXPECT_NE(text.find("coilGlobalCfg enable=true disablePortWaitTime=2\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("clientIdentifier=cd%20player"), std::string::npos) << text;
+    EXPECT_EQ(text.find("clientIdentifier=cd"), std::string::npos) << "a client daemon registers its own";
+    EXPECT_EQ(text.find("interval=0"), std::string::npos) << text;
     EXPECT_NE(text.find("ports=1:1,2:1"), std::string::npos) << text;
     EXPECT_EQ(text.find("txpkts"), std::string::npos) << "counters are not configuration";
 
     // Undo everything, then replay: the operator's services come back.
     ASSERT_EQ(h.unconfigure("blue").result, 1);
     ASSERT_EQ(h.unconfigure("red").result, 1);
-    ASSERT_EQ(h.unconfigure("red", "cd player").result, 1);
+    ASSERT_EQ(h.unconfigure("red", "cd]]>player").result, 1);
     ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "false"}, {"rowStatus", "active"}}).result, 1);
     auto out = mira::replaySavedConfig(path);
     ASSERT_FALSE(out.refused) << out.error;
+    EXPECT_TRUE(out.problems.empty()) << out.problems[0];
     EXPECT_EQ(coilGlobal.coilEnable, 1u);
     coilServiceNode* blue = findCoilServiceNode("1", 100);
     coilServiceNode* red = findCoilServiceNode("1", 200);
     ASSERT_TRUE(blue && red);
-    EXPECT_EQ(blue->target.timeout, 3u);
+    EXPECT_EQ(blue->target.timeout, 0u);
     EXPECT_EQ(blue->target.disablePortDuration, 10u);
     EXPECT_EQ(red->target.action, 5u);
     EXPECT_EQ(red->target.numPorts, 2u);
