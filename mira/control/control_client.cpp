@@ -60,6 +60,9 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
     for (size_t sent = 0; sent < frame.size();) {
         ssize_t n = ::send(s.fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
+        // A server that turns the connection away answers and closes at
+        // once: its reply is still there to read.
+        if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) break;
         if (n <= 0) {
             *error = std::string("cannot send the request: ") + std::strerror(errno);
             return false;
