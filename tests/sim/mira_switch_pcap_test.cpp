@@ -2,6 +2,7 @@
 // captured ports, and (where a packet analyser is installed) that it reads
 // the file as a tagged LLC/SNAP frame.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,8 @@ uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | 
 
 class PcapTest : public ::testing::Test {
 protected:
-    std::string dir = ::testing::TempDir();
+    // Names of this process only: test runs of other builds share /tmp.
+    std::string dir = ::testing::TempDir() + "coil-" + std::to_string(::getpid()) + "-";
     int fd = -1;
 
     void SetUp() override {

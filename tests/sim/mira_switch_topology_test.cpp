@@ -1,6 +1,7 @@
 // Topology files: what a valid file builds, and that a bad one is refused
 // with its file, line and reason while the switch stays as it was.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -184,7 +185,7 @@ TEST_F(TopologyTest, AFailedLoadLeavesTheSwitchAsItWas) {
 }
 
 TEST_F(TopologyTest, FileLoaderReportsThePath) {
-    const std::string path = ::testing::TempDir() + "mira_switch_topology.topo";
+    const std::string path = ::testing::TempDir() + "coil-" + std::to_string(::getpid()) + ".topo";
     {
         std::ofstream out(path);
         out << "chassis mac 02:00:00:00:00:01 slots 1 ports 4\nvlan x instance 1 tag 1 ports 1:5\n";
