@@ -39,35 +39,6 @@ protected:
     mira::CmRequest req;
 };
 
-TEST_F(Objdef, AllocGivesRecordsWithClearedBitmapsOnlyForObjects) {
-    const uint32_t objects[] = {COIL_ID_COIL_DEBUG, COIL_ID_COIL_DISABLED_PORT_STATUS, COIL_ID_COIL_GLOBAL_CFG,
-                                COIL_ID_COIL_SERVICE_NODE, COIL_ID_COIL_SERVICE_STATUS};
-    for (uint32_t id : objects) {
-        cmObject_t* n = node(id);
-        ASSERT_NE(n, nullptr);
-        EXPECT_EQ(n->info, coilObjectInfoEntry(id));
-        ASSERT_NE(n->record, nullptr);
-    }
-    EXPECT_EQ(record<coilServiceNode_t>(nodes_[3])->bitmap[0], 0);
-    EXPECT_EQ(record<coilServiceNode_t>(nodes_[3])->bitmap[1], 0);
-    EXPECT_EQ(record<coilGlobalCfg_t>(nodes_[2])->bitmap[0], 0);
-
-    cmObject_t* attr = node(COIL_ID_VLAN);
-    ASSERT_NE(attr, nullptr);
-    EXPECT_EQ(attr->record, nullptr);
-    cmObject_t* bare = cmObjectAlloc(nullptr);
-    ASSERT_NE(bare, nullptr);
-    nodes_.push_back(bare);
-    EXPECT_TRUE(trace.lines().empty());
-
-    // A record made by its own alloc shows every field.
-    coilServiceNode_t* full = coilServiceNode_t_alloc();
-    EXPECT_EQ(full->bitmap[0], 0xff);
-    EXPECT_EQ(full->bitmap[1], 0xff);
-    EXPECT_EQ(full->next, nullptr);
-    coilServiceNode_t_free(full);
-}
-
 TEST_F(Objdef, AllocAndFreeRefuseWrongKindsAndTypeCodes) {
     EXPECT_EQ(cmObjectAlloc(coilObjectInfoEntry(COIL_ID_GET)), nullptr);
     EXPECT_TRUE(trace.has("Invalid object info type --> 2!"));
@@ -94,26 +65,6 @@ TEST_F(Objdef, AllocAndFreeRefuseWrongKindsAndTypeCodes) {
     n->info = coilObjectInfoEntry(COIL_ID_SET);
     cmObjectFree(n, CM_FREE_RECORDS | CM_FREE_NODE);
     EXPECT_TRUE(trace.has("Invalid object info type --> 2!"));
-}
-
-TEST_F(Objdef, FreeRecordsReleasesTheWholeChainButKeepsTheNode) {
-    cmObject_t* n = cmObjectAlloc(coilObjectInfoEntry(COIL_ID_COIL_SERVICE_STATUS));
-    ASSERT_NE(n, nullptr);
-    auto* first = record<coilServiceStatus_t>(n);
-    first->next = coilServiceStatus_t_alloc();
-    first->next->next = coilServiceStatus_t_alloc();
-    cmObjectFree(n, CM_FREE_RECORDS);  // the sanitizer build would report a leak
-    EXPECT_EQ(n->record, nullptr);
-    EXPECT_EQ(n->info, nullptr);
-    cmObjectFree(n, CM_FREE_NODE);
-
-    // An attribute's value text is not the node's to free.
-    Attr vlan(COIL_ID_VLAN, "blue");
-    cmObject_t* a = cmObject_t_alloc();
-    *a = vlan.node;
-    cmObjectFree(a, CM_FREE_RECORDS | CM_FREE_NODE);
-    EXPECT_EQ(vlan.value, "blue");
-    EXPECT_TRUE(trace.lines().empty());
 }
 
 TEST_F(Objdef, SetDataFillsFieldsAndMarksThemPresent) {
@@ -291,22 +242,6 @@ TEST_F(Objdef, WalkKeepsTheLastRecordAndPutsTheHeldOneInItsPlace) {
     EXPECT_EQ(req->walkSlot, c);
     EXPECT_EQ(b->next, r1);
     coilServiceNode_t_free(static_cast<coilServiceNode_t*>(req->walkSlot));
-}
-
-TEST_F(Objdef, ApplicationGetsTheThreeTablesUntilTerminate) {
-    cmBackendApp_t app{};
-    EXPECT_EQ(cmBackendApplicationInit(&app), 1);
-    ASSERT_EQ(app.objectTable, coilObjectInfoTable);
-    EXPECT_STREQ(app.configObjectTable[1].name, "coilServiceNode");
-    EXPECT_EQ(app.configObjectTable[2].name, nullptr);
-    EXPECT_EQ(app.thirdTable[0].name, nullptr);
-    // The library finds entries by position: ids rise from 1, then the end entry.
-    for (uint32_t i = 0; i < COIL_ID_COUNT; ++i) EXPECT_EQ(app.objectTable[i].id, i + 1);
-    EXPECT_EQ(app.objectTable[COIL_ID_COUNT].name, nullptr);
-
-    cmBackendApplicationTerminate(&app);
-    EXPECT_EQ(app.objectTable, nullptr);
-    EXPECT_EQ(app.thirdTable, nullptr);
 }
 
 }  // namespace

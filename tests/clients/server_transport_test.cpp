@@ -153,32 +153,6 @@ TEST_F(IpmlServer, PeersOfTheSocketComeAndGoWithTheirOwnIdentifiers) {
     EXPECT_EQ(seen.events.size(), 4u);
 }
 
-TEST_F(IpmlServer, FramesArriveWholeHoweverTheStreamIsCut) {
-    int fd = connectClient();
-    const uint32_t peer = lastPeer();
-    std::vector<uint8_t> big(mira::kIpmlMaxMessage);
-    for (size_t i = 0; i < big.size(); i++) big[i] = uint8_t(i * 7);
-
-    std::vector<uint8_t> two = frame({1, 2, 3});
-    const std::vector<uint8_t> second = frame({9});
-    two.insert(two.end(), second.begin(), second.end());
-    const std::vector<uint8_t> empty = frame({});
-    two.insert(two.end(), empty.begin(), empty.end());
-    write(fd, two);
-    mira::drain();
-
-    const std::vector<uint8_t> bigFrame = frame(big);
-    for (size_t at : {size_t(0), size_t(2), size_t(900)}) {  // header split, then body split
-        const size_t next = at == 0 ? 2 : at == 2 ? 900 : bigFrame.size();
-        write(fd, std::vector<uint8_t>(bigFrame.begin() + long(at), bigFrame.begin() + long(next)));
-        mira::drain();
-    }
-    ASSERT_EQ(seen.messages.size(), 3u) << "the empty frame is skipped";
-    EXPECT_EQ(seen.messages[0], (std::pair<uint32_t, std::vector<uint8_t>>{peer, {1, 2, 3}}));
-    EXPECT_EQ(seen.messages[1].second, std::vector<uint8_t>{9});
-    EXPECT_EQ(seen.messages[2].second, big);
-}
-
 TEST_F(IpmlServer, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
     int bad = connectClient();
     const uint32_t badPeer = lastPeer();
@@ -201,29 +175,6 @@ TEST_F(IpmlServer, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
     closeClient(cut);
     EXPECT_EQ(seen.messages.size(), 1u);
     EXPECT_EQ(seen.events.back().first, IPML_PEER_DEAD);
-}
-
-TEST_F(IpmlServer, SendingToAGonePeerFailsAndTheCallerKeepsThePacket) {
-    int fd = connectClient();
-    const uint32_t peer = lastPeer();
-    bmPacket_t* packet = packetOf({1, 2, 3, 4});
-    ASSERT_EQ(ipmlSend(peer, packet, 0), 0);  // taken and sent
-    std::vector<uint8_t> got(16);
-    ASSERT_EQ(::recv(fd, got.data(), got.size(), 0), 8);
-    got.resize(8);
-    EXPECT_EQ(got, frame({1, 2, 3, 4}));
-
-    ::close(fd);
-    std::erase(clients_, fd);
-    packet = packetOf({5});
-    EXPECT_LT(ipmlSend(peer, packet, 0), 0) << "closed, not yet noticed";
-    EXPECT_EQ(packet->data[0], 5) << "still the caller's";
-    EXPECT_TRUE(seen.events.size() == 1) << "the dead event waits for the loop";
-    mira::drain();
-    EXPECT_EQ(seen.events.back(), (std::pair<int, uint32_t>{IPML_PEER_DEAD, peer}));
-    EXPECT_EQ(ipmlSend(peer, packet, 0), mira::kIpmlNoPeer);
-    EXPECT_EQ(ipmlSend(0, packet, 0), mira::kIpmlBadPacket);
-    bmFree(packet);
 }
 
 TEST_F(IpmlServer, ASlowPeerQueuesUpToItsBoundThenLosesMessagesButNeverBlocks) {
@@ -270,39 +221,6 @@ TEST_F(IpmlServer, ASlowPeerQueuesUpToItsBoundThenLosesMessagesButNeverBlocks) {
     }
     EXPECT_EQ(mira::ipmlPeerStats(peer).queuedBytes, 0u);
     EXPECT_EQ(ipmlSend(peer, packetOf({1}), 0), 0) << "sends go straight out again";
-}
-
-TEST_F(IpmlServer, TheDirectoryServicePublishesNamesAndAStaleSocketIsReplaced) {
-    ipmlHandle_t client = ipmlInitClient(1, 0, 0);
-    uint16_t port = 0;
-    static uint16_t* answer;
-    answer = &port;
-    ASSERT_EQ(dsNBRegister(client, "coil_server", [](void*, dsRegistration_t* r, int) { *answer = r->port; }, nullptr),
-              0);
-    mira::drain();
-    ASSERT_NE(port, 0);
-    std::ifstream record(dir_ + "/coil_server.port");
-    std::string text((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, std::to_string(port) + "\n");
-
-    // Another process listening on the port's socket keeps it; a socket
-    // file left behind by a dead one does not.
-    const std::string path = dir_ + "/" + mira::ipmlSocketName(port);
-    int other = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(other, 1), 0);
-    EXPECT_EQ(ipmlInitServerClient(0, port, 1, peerCallback, nullptr), nullptr);
-    ::close(other);
-    ipmlHandle_t server = ipmlInitServerClient(0, port, 1, peerCallback, nullptr);
-    ASSERT_NE(server, nullptr);
-    EXPECT_EQ(mira::ipmlSocketPath(port), path);
-
-    coiltest::resetDaemonAndPlatform();
-    EXPECT_FALSE(std::filesystem::exists(dir_ + "/coil_server.port"));
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

@@ -188,27 +188,6 @@ TEST(CmBuffer, OwnConversionsAndPrintfConversions) {
     EXPECT_EQ(buf.view(), "   1|xy|  true");
 }
 
-TEST(CmBuffer, OneSlotSwitchRendersPortsAlone) {
-    chassis(1, 1);
-    PORTLIST_T list{};
-    ASSERT_TRUE(STRING_TO_PORTLIST("1-3,5", &list));
-    mira::CmBuffer buf;
-    bufferPutf(buf.get(), "%M %P", 0x00010009u, &list);
-    EXPECT_EQ(buf.view(), "9 1-3,5");
-}
-
-TEST(CmBuffer, RenderedPortListParsesBackToTheSameList) {
-    chassis(8, 2);
-    PORTLIST_T list{};
-    for (uint32_t group = 0; group < 8; ++group)
-        for (uint32_t port = 1; port <= 256; ++port)
-            if ((port * 7 + group * 3) % 5 < 2) list.group[group][(port - 1) / 32] |= 0x80000000u >> ((port - 1) % 32);
-    std::string text = mira::formatPortList(&list);
-    PORTLIST_T back{};
-    ASSERT_TRUE(STRING_TO_PORTLIST(text.c_str(), &back)) << text;
-    EXPECT_EQ(std::memcmp(&list, &back, sizeof list), 0);
-}
-
 TEST(CmBuffer, GrowsAndResetsButStopsAtItsBound) {
     mira::CmBuffer buf;
     std::string chunk(1000, 'x');

@@ -98,25 +98,6 @@ TEST_F(MiraCoreEms, IncidentBecomesOneLineWithPlaceholdersFilled) {
     EXPECT_EQ(lines[1], "2026-05-28 20:26:40 INFO TEST.Mixed: [7] load=99% / tail %3% 50%");
 }
 
-TEST_F(MiraCoreEms, NewlinesOfTheTextAreFoldedIntoTheOneLine) {
-    mira::setConditionEnabled("TEST", "Quiet", true);
-    mira::advanceSeconds(65);
-    ASSERT_EQ(raiseFormatted(handle, 0x120001, 0, nullptr, "first\nsecond\n%s\n\n", "third"), 0);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "2026-05-28 20:27:45 DEBUG TEST.Quiet: first | second | third");
-}
-
-TEST_F(MiraCoreEms, UnknownHandleOrConditionWritesNothing) {
-    emsComponentHandle_t forged = *handle;
-    EXPECT_NE(emsNotifyIncident("u", 1, "f", nullptr, 0x120000, "a", "b", 1), 0);
-    EXPECT_NE(emsNotifyIncident("u", 1, "f", &forged, 0x120000, "a", "b", 1), 0);
-    EXPECT_NE(emsNotifyIncident("u", 1, "f", handle, 0x120009), 0);
-    emsComponentHandle_t* gone = handle;
-    ASSERT_EQ(emsUnregisterComponent(&handle), 0);
-    EXPECT_NE(emsNotifyIncident("u", 1, "f", gone, 0x120003), 0);
-    EXPECT_TRUE(lines.empty());
-}
-
 TEST_F(MiraCoreEms, EnablesChangeAtRunTimeAndApplyToLaterRegistrations) {
     EXPECT_EQ(mira::setConditionEnabled("TEST", "*", false), 9);
     for (int i = 0; i < 9; ++i) EXPECT_FALSE(bit(handle, i));

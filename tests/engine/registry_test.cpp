@@ -67,21 +67,6 @@ TEST_F(Registry, RefusesADuplicateKey) {
     EXPECT_EQ(keyOrder().size(), 1u);
 }
 
-TEST_F(Registry, LooksUpByKeyAndIdentifier) {
-    coilServiceNode* a = addService("1", 5);
-    coilServiceNode* b = addService("1", 7);
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(findCoilServiceNode("1", 5), a);
-    EXPECT_EQ(findCoilServiceNode("1", 6), nullptr);
-    EXPECT_EQ(findCoilServiceIdNode(b->serviceId)->sr, b);
-    EXPECT_EQ(findCoilServiceIdNode(12345), nullptr);
-
-    EXPECT_EQ(findCoilServiceNextNode("1", 5), b);
-    EXPECT_EQ(findCoilServiceNextNode("1", 7), nullptr) << "the last key has no successor";
-    EXPECT_EQ(findCoilServiceNextNode("1", 6), nullptr) << "an absent key gives null, not the next greater";
-    EXPECT_EQ(findCoilServiceFirstNode(), a);
-}
-
 TEST_F(Registry, ComparesClientIdentifiersOnTheirFirst31Characters) {
     const std::string id31(31, 'x');
     ASSERT_NE(addService(id31.c_str(), 3), nullptr);

@@ -144,16 +144,6 @@ TEST_F(FabricTest, CableCarriesAFrameToTheCpuAsALaterEvent) {
     EXPECT_EQ(got[0].inPif, portWord(1, 1));
 }
 
-TEST_F(FabricTest, HubReachesEveryOtherPort) {
-    for (uint16_t p : {1, 2, 3}) ASSERT_TRUE(mira::joinHub("h", portWord(1, p)));
-    ASSERT_EQ(send(frame(100), 5, portWord(1, 1)), 62);
-    mira::drain();
-    auto got = readAll(fd);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].inPif, portWord(1, 2));
-    EXPECT_EQ(got[1].inPif, portWord(1, 3));
-}
-
 TEST_F(FabricTest, EnteringFramesAreDroppedWhereTheSwitchWouldDropThem) {
     ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(1, 2)));
     const mira::FabricStats before = mira::fabricStats();
@@ -235,34 +225,6 @@ TEST_F(FabricTest, TrunkMembersEnterAsTheTrunkAndTheTrunkSendsByItsActiveMember)
     EXPECT_EQ(mira::fabricStats().transmitted, transmitted);
 }
 
-TEST_F(FabricTest, VlanSendLeavesByEveryForwardingMember) {
-    const uint64_t start = mira::fabricStats().transmitted;
-    ASSERT_EQ(send(frame(100), 5, 0, KYPKT_TO_VLAN), 62);
-    EXPECT_EQ(mira::fabricStats().transmitted - start, 5u);  // 1:1-1:4 and the trunk
-
-    ASSERT_TRUE(mira::setPortBlocked("blue", portWord(1, 2), true));
-    ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(1, 3)));
-    ASSERT_EQ(send(frame(100), 5, 0, KYPKT_TO_VLAN), 62);
-    EXPECT_EQ(mira::fabricStats().transmitted - start, 9u);
-    mira::drain();
-    auto got = readAll(fd);
-    ASSERT_EQ(got.size(), 2u);  // 1:1 and 1:3 each hear the other
-    EXPECT_EQ(got[0].inPif, portWord(1, 3));
-    EXPECT_EQ(got[1].inPif, portWord(1, 1));
-}
-
-TEST_F(FabricTest, FloodingThroughALoopEnds) {
-    mira::setHopLimit(5);
-    ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(1, 2)));
-    const mira::FabricStats before = mira::fabricStats();
-    ASSERT_EQ(send(frame(100, kOther), 5, portWord(1, 1)), 62);
-    mira::drain();
-    const mira::FabricStats& after = mira::fabricStats();
-    // Each pass through 1:2 floods to the four other members; one copy comes back.
-    EXPECT_EQ(after.flooded - before.flooded, 5u * 4u);
-    EXPECT_EQ(after.dropHopLimit - before.dropHopLimit, 1u);
-}
-
 TEST_F(FabricTest, BadSendsFailWithErrno) {
     const auto f = frame(100);
     uint32_t port = portWord(1, 1);
@@ -283,48 +245,6 @@ TEST_F(FabricTest, BadSendsFailWithErrno) {
     EXPECT_EQ(recvKypkt(fd + 100, buf, 64, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0), -1);
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(mira::fabricStats().cpuSent, 0u);
-}
-
-TEST_F(FabricTest, DescriptorIsASocketTheLoopWatches) {
-    const int size = 0xFFFFF;
-    EXPECT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size), 0);
-    EXPECT_EQ(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size), 0);
-
-    // A second descriptor with its own filter gets its own copy.
-    const int other = openKypkt();
-    ASSERT_GE(other, 0);
-    attach(other, 100, kDa);
-
-    std::vector<uint32_t> seen;
-    mira::addFd(fd, [&](int cond) {
-        ASSERT_EQ(cond, 0);
-        uint16_t pif[2];
-        uint8_t buf[64];
-        if (recvKypkt(fd, buf, sizeof buf, nullptr, nullptr, nullptr, pif, nullptr, 0, 0) > 0)
-            seen.push_back(portWord(pif[0], pif[1]));
-    });
-    ASSERT_TRUE(mira::joinHub("h", portWord(1, 1)));
-    ASSERT_TRUE(mira::joinHub("h", portWord(1, 2)));
-    ASSERT_TRUE(mira::joinHub("h", portWord(1, 3)));
-    ASSERT_EQ(send(frame(100), 5, portWord(1, 1)), 62);
-    ASSERT_EQ(send(frame(100), 5, portWord(1, 2)), 62);
-    mira::drain();
-    EXPECT_EQ(seen, (std::vector<uint32_t>{portWord(1, 2), portWord(1, 3), portWord(1, 1), portWord(1, 3)}));
-    EXPECT_FALSE(readable(fd));
-    EXPECT_EQ(readAll(other).size(), 4u);
-    mira::removeFd(fd);
-}
-
-TEST_F(FabricTest, InjectedFramesAreHandledAtOnce) {
-    mira::injectFrame(portWord(1, 3), frame(100).data(), 62);
-    auto got = readAll(fd);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].inPif, portWord(1, 3));
-
-    mira::setCpuQueueLimit(3);
-    for (int i = 0; i < 5; ++i) mira::injectFrame(portWord(1, 3), frame(100).data(), 62);
-    EXPECT_EQ(readAll(fd).size(), 3u);
-    EXPECT_EQ(mira::fabricStats().dropQueueFull, 2u);
 }
 
 }  // namespace

@@ -107,16 +107,6 @@ TEST_F(NotifyTest, EachChangeArrivesAfterTheCallWithItsArguments) {
                        }));
 }
 
-TEST_F(NotifyTest, AdminStateReportsOnlyThePortsThatChanged) {
-    uint32_t trunk = portWord(3, 1);
-    ASSERT_TRUE(mira::setPortEnabled(portWord(2, 8), false));
-    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 0), 0);  // 2:8 already down
-    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 1), 0);
-    ASSERT_EQ(vlanLibSetPortAdminState(&trunk, 1, 1), 0);  // no change: no report
-    mira::drain();
-    EXPECT_EQ(gEvents, (std::vector<std::string>{"state 0 20008", "state 0 20007", "state 1 20007 20008"}));
-}
-
 TEST_F(NotifyTest, DeletedVlanIsFoundByItsHandlerAndGoneAfterwards) {
     vlanIf_t* blue = nullptr;
     ASSERT_EQ(vlanLibGetVlanIfByName("blue", &blue), 1);
@@ -139,32 +129,6 @@ TEST_F(NotifyTest, DeletedVlanIsFoundByItsHandlerAndGoneAfterwards) {
 
     // Its tag is free for a new VLAN at once.
     EXPECT_TRUE(mira::createVlan("sky", 9, 100, &error)) << error;
-}
-
-TEST_F(NotifyTest, EmptySlotsAndRefusedChangesReportNothing) {
-    vlanMgrHandlers_t only{};
-    vlanMgrSlot(only, VLANMGR_RENAME) = reinterpret_cast<vlanMgrSlot_t>(onRename);
-    ASSERT_EQ(connectToVlanMgr(15, &only), 0);
-    ASSERT_EQ(connectToVlanMgr(15, &only), 0);  // registering twice does not double reports
-
-    std::string error;
-    EXPECT_FALSE(mira::addVlanPort("blue", portWord(1, 1), &error));
-    EXPECT_FALSE(mira::removeVlanPort("red", portWord(1, 1), &error));
-    EXPECT_FALSE(mira::retagVlan("red", 100, &error));
-    EXPECT_TRUE(mira::retagVlan("red", 200));  // same tag: no change
-    EXPECT_TRUE(mira::renameVlan("red", "red"));
-    ASSERT_TRUE(mira::renameVlan("red", "rose"));
-    mira::drain();
-    EXPECT_EQ(gEvents, (std::vector<std::string>{"rename red->rose 6", "rename red->rose 6"}));
-}
-
-TEST_F(NotifyTest, ReloadedTopologyDropsPendingReports) {
-    ASSERT_TRUE(mira::addVlanPort("blue", portWord(1, 3)));
-    ASSERT_TRUE(mira::deleteVlan("red"));
-    std::string error;
-    ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 1 ports 4\n", "u.topo", &error));
-    mira::drain();
-    EXPECT_TRUE(gEvents.empty());
 }
 
 }  // namespace

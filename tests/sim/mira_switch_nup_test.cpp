@@ -34,27 +34,6 @@ uint16_t full(uint8_t* frame, int dataLength) {
     return get16(copy + 30);
 }
 
-TEST(NupTest, HeaderLayout) {
-    uint8_t frame[64] = {};
-    uint8_t* data = nupFindDataPtr(frame, 1);
-    ASSERT_EQ(data, frame + 42);
-    EXPECT_EQ(nupFindDataPtr(frame, 2), nullptr);
-    for (int i = 0; i < 20; ++i) data[i] = uint8_t(0x99 + i);
-
-    const uint8_t mac[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
-    EXPECT_EQ(nupBuildPdu(frame, 1, 20, mac, 0xbeef), 62);
-    EXPECT_EQ(frame[26], 1);
-    EXPECT_EQ(get16(frame + 28), 40);
-    EXPECT_EQ(0, std::memcmp(frame + 32, mac, 6));
-    EXPECT_EQ(get16(frame + 38), 0xbeef);
-    EXPECT_EQ(verify(frame, 20), 0xffff);
-    EXPECT_EQ(data[0], 0x99);  // the data is left alone
-    EXPECT_EQ(0, frame[0] | frame[25]);
-    EXPECT_EQ(nupBuildPdu(frame, 2, 20, mac, 0), -1);
-
-    EXPECT_EQ(getAdjustedTypeLength(62), 44);
-}
-
 TEST(NupTest, IncrementalChecksumEqualsFullRecomputation) {
     std::mt19937 rng(20240611);
     auto word = [&] {

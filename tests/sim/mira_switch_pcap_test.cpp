@@ -116,25 +116,4 @@ TEST_F(PcapTest, FileHoldsHeaderThenOneRecordPerCapturedCrossing) {
     std::remove(all.c_str());
 }
 
-TEST_F(PcapTest, AnalyserReadsTheTaggedSnapFrame) {
-    if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
-    const std::string path = dir + "mira_switch_tshark.pcap";
-    std::string error;
-    ASSERT_TRUE(mira::startCapture(path, {portWord(1, 1)}, &error)) << error;
-    sendOut(portWord(1, 1), pdu());
-    mira::drain();
-    mira::stopCapture();
-
-    const std::string command =
-        "tshark -r " + path + " -T fields -E separator=, -e eth.dst -e vlan.id -e llc.oui -e llc.pid 2>/dev/null";
-    std::FILE* out = popen(command.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    char line[256] = {};
-    const bool got = std::fgets(line, sizeof line, out) != nullptr;
-    pclose(out);
-    std::remove(path.c_str());
-    ASSERT_TRUE(got);
-    EXPECT_STREQ(line, "03:00:00:c0:11:01,100,678963,0x00bb\n");  // 678963 is the OUI 0x0a5c33
-}
-
 }  // namespace

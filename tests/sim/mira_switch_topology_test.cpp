@@ -34,38 +34,6 @@ protected:
     }
 };
 
-TEST_F(TopologyTest, ExampleChassisIsCompiledIn) {
-    std::string error;
-    ASSERT_TRUE(mira::loadExampleTopology(&error)) << error;
-
-    EXPECT_EQ(dmConfig.slotCount, 4u);
-    EXPECT_EQ(dmConfig.slotFirst, 1u);
-    uint8_t mac[6];
-    getSystemMac(mac, 0);
-    const uint8_t expected[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
-    EXPECT_EQ(0, std::memcmp(mac, expected, 6));
-
-    for (const char* name : {"blue", "red", "green"}) {
-        vlanIf_t* v = nullptr;
-        ASSERT_EQ(vlanLibGetVlanIfByName(name, &v), 1) << name;
-    }
-    vlanIf_t* blue = nullptr;
-    vlanLibGetVlanIfByName("blue", &blue);
-    EXPECT_EQ(blue->tag, 100);
-
-    // The trunk is a member of one VLAN, its members of none; no cables.
-    const uint32_t trunk = mira::trunkActiveMember(portWord(5, 1));
-    EXPECT_NE(trunk, 0u);
-    int trunksInVlans = 0;
-    for (const char* name : {"blue", "red", "green"})
-        for (uint32_t w : mira::vlanPorts(name)) trunksInVlans += w == portWord(5, 1);
-    EXPECT_EQ(trunksInVlans, 1);
-    for (uint16_t s = 1; s <= 4; ++s)
-        for (uint16_t p = 1; p <= 24; ++p) EXPECT_EQ(mira::cablePeer(portWord(s, p)), 0u);
-    EXPECT_FALSE(mira::portExists(portWord(1, 25)));
-    EXPECT_TRUE(mira::portExists(portWord(5, 1)));
-}
-
 TEST_F(TopologyTest, DirectivesBuildTheModel) {
     std::string error;
     ASSERT_TRUE(mira::loadTopology(R"(
@@ -152,50 +120,6 @@ TEST_F(TopologyTest, ErrorsNameFileLineAndProblem) {
         {chassis + "frobnicate 1:1\n", "t.topo:2: unknown directive \"frobnicate\""},
     };
     for (const Case& c : cases) EXPECT_EQ(loadError(c.text), c.error) << c.text;
-}
-
-TEST_F(TopologyTest, AFailedLoadLeavesTheSwitchAsItWas) {
-    std::string error;
-    ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"
-                                   "vlan old instance 1 tag 10 ports 1:1\n",
-                                   "a.topo", &error));
-    vlanIf_t* old = nullptr;
-    ASSERT_EQ(vlanLibGetVlanIfByName("old", &old), 1);
-    old->clientWord = 77;
-
-    // Everything but the last line is valid and differs from what is loaded.
-    EXPECT_FALSE(mira::loadTopology("chassis mac 02:00:00:00:00:09 slots 4 first 2 ports 16\n"
-                                    "vlan new instance 2 tag 20 ports 2:1\n"
-                                    "cable 2:1 2:2\n"
-                                    "vlan bad instance 3 tag 30 ports 7:1\n",
-                                    "b.topo", &error));
-    EXPECT_EQ(error, "b.topo:4: unknown port 7:1 (slots are 2..5)");
-
-    vlanIf_t* v = nullptr;
-    EXPECT_EQ(vlanLibGetVlanIfByName("new", &v), 0);
-    ASSERT_EQ(vlanLibGetVlanIfByName("old", &v), 1);
-    EXPECT_EQ(v, old);
-    EXPECT_EQ(v->clientWord, 77u);
-    EXPECT_EQ(dmConfig.slotCount, 2u);
-    EXPECT_EQ(dmConfig.slotFirst, 1u);
-    uint8_t mac[6];
-    getSystemMac(mac, 0);
-    EXPECT_EQ(mac[5], 0x01);
-    EXPECT_EQ(mira::chassisInfo().portsPerSlot, 8);
-}
-
-TEST_F(TopologyTest, FileLoaderReportsThePath) {
-    const std::string path = ::testing::TempDir() + "coil-" + std::to_string(::getpid()) + ".topo";
-    {
-        std::ofstream out(path);
-        out << "chassis mac 02:00:00:00:00:01 slots 1 ports 4\nvlan x instance 1 tag 1 ports 1:5\n";
-    }
-    std::string error;
-    EXPECT_FALSE(mira::loadTopologyFile(path, &error));
-    EXPECT_EQ(error, path + ":2: unknown port 1:5 (ports are 1..4)");
-    std::remove(path.c_str());
-    EXPECT_FALSE(mira::loadTopologyFile(path, &error));
-    EXPECT_EQ(error, path + ": cannot open");
 }
 
 }  // namespace

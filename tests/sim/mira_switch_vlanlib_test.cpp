@@ -128,41 +128,6 @@ TEST_F(VlanLibTest, TrunkIsOneLogicalPortWithItsMembers) {
     EXPECT_EQ(mira::trunkActiveMember(portWord(3, 1)), 0u);
 }
 
-TEST_F(VlanLibTest, WalksVisitEachMemberOnceEvenWhenItChanges) {
-    vlanIf_t* blue = vlan("blue");
-    EXPECT_EQ(vlanWalk(blue), (std::vector<uint32_t>{portWord(1, 1), portWord(1, 2), portWord(1, 3), portWord(1, 4),
-                                                     portWord(3, 1)}));
-    EXPECT_EQ(portWalk(lif(1, 2)), (std::vector<std::string>{"blue", "red", "gray"}));
-    EXPECT_TRUE(portWalk(lif(1, 6)).empty());
-
-    // Removing the current member, or adding one ahead, does not derail a walk.
-    std::vector<uint32_t> seen;
-    for (vpif_t* vp = getFirstVpifOnVlan(blue); vp;) {
-        lif_t* at = vp->lif;
-        seen.push_back(at->portInstance);
-        if (at->portInstance == portWord(1, 2)) {
-            ASSERT_TRUE(mira::removeVlanPort("blue", portWord(1, 2)));
-            ASSERT_TRUE(mira::addVlanPort("blue", portWord(1, 30)));
-        }
-        vp = getNextVpifOnVlan(blue, at);
-    }
-    EXPECT_EQ(seen, (std::vector<uint32_t>{portWord(1, 1), portWord(1, 2), portWord(1, 3), portWord(1, 4),
-                                           portWord(1, 30), portWord(3, 1)}));
-    EXPECT_EQ(blue->numVpifs, 5);
-
-    std::vector<std::string> vlans;
-    lif_t* p12 = lif(1, 2);
-    for (vpif_t* vp = getFirstVpifOnPort(p12); vp;) {
-        vlanIf_t* at = vp->vlanIf;
-        vlans.push_back(at->name);
-        if (vlans.size() == 1) {
-            ASSERT_TRUE(mira::removeVlanPort("red", portWord(1, 2)));
-        }
-        vp = getNextVpifOnPort(p12, at);
-    }
-    EXPECT_EQ(vlans, (std::vector<std::string>{"red", "gray"}));
-}
-
 TEST_F(VlanLibTest, ForwardingStateFollowsBlockingAndLink) {
     vlanIf_t* blue = vlan("blue");
     lif_t* p1 = lif(1, 1);
@@ -206,62 +171,6 @@ TEST_F(VlanLibTest, ForwardingStateFollowsBlockingAndLink) {
     EXPECT_TRUE(mira::portLinkUp(portWord(1, 3)));
     ASSERT_TRUE(mira::leaveHub(portWord(1, 4)));
     EXPECT_FALSE(mira::portLinkUp(portWord(1, 3)));
-}
-
-TEST_F(VlanLibTest, RecordsKeepTheClientWordAcrossChanges) {
-    vlanIf_t* blue = vlan("blue");
-    blue->clientWord = 0xabcd;
-    ASSERT_TRUE(mira::renameVlan("blue", "navy"));
-    ASSERT_TRUE(mira::retagVlan("navy", 101));
-    ASSERT_TRUE(mira::addVlanPort("navy", portWord(1, 10)));
-    ASSERT_TRUE(mira::removeVlanPort("navy", portWord(1, 1)));
-    vlanIf_t* navy = vlan("navy");
-    EXPECT_EQ(navy, blue);
-    EXPECT_EQ(navy->clientWord, 0xabcdu);
-    EXPECT_EQ(navy->tag, 101);
-    EXPECT_EQ(vlanLibGetVlanIfByName("blue", &navy), 0);
-
-    std::string error;
-    EXPECT_FALSE(mira::retagVlan("navy", 200, &error));
-    EXPECT_EQ(error, "tag 200 is already used by VLAN \"red\"");
-    EXPECT_FALSE(mira::renameVlan("navy", "red", &error));
-    EXPECT_FALSE(mira::addVlanPort("navy", portWord(2, 7), &error));
-    EXPECT_EQ(error, "port 2:7 is a member of trunk 3:1");
-}
-
-TEST_F(VlanLibTest, PortListBitLayout) {
-    PORTLIST_T list{};
-    mira::portListAdd(&list, portWord(1, 1));
-    mira::portListAdd(&list, portWord(1, 33));
-    mira::portListAdd(&list, portWord(2, 32));
-    mira::portListAdd(&list, portWord(2, 256));
-    EXPECT_EQ(list.group[0][0], 0x80000000u);
-    EXPECT_EQ(list.group[0][1], 0x80000000u);
-    EXPECT_EQ(list.group[1][0], 0x00000001u);
-    EXPECT_EQ(list.group[1][7], 0x00000001u);
-
-    std::vector<uint32_t> walked;
-    for (int32_t w = PORTLIST_GETNEXTPORT(&list, -1); w != -1; w = PORTLIST_GETNEXTPORT(&list, w))
-        walked.push_back(uint32_t(w));
-    EXPECT_EQ(walked, (std::vector<uint32_t>{portWord(1, 1), portWord(1, 33), portWord(2, 32), portWord(2, 256)}));
-
-    PORTLIST_T copy;
-    std::memset(&copy, 0xff, sizeof copy);
-    PORTLIST_COPY(&copy, &list);
-    EXPECT_EQ(0, std::memcmp(&copy, &list, sizeof list));
-
-    // Groups count from the platform's first slot, modulo 32.
-    dmConfig.slotFirst = 3;
-    PORTLIST_T shifted{};
-    shifted.group[0][0] = 0x40000000u;  // slot 3, port 2
-    shifted.group[31][2] = 0x80000000u;  // slot 34, port 65
-    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, -1), int32_t(portWord(3, 2)));
-    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, int32_t(portWord(3, 2))), int32_t(portWord(34, 65)));
-    EXPECT_EQ(PORTLIST_GETNEXTPORT(&shifted, int32_t(portWord(34, 65))), -1);
-    EXPECT_TRUE(mira::portListHas(&shifted, portWord(2, 65)));  // slot 2 is group 31 too
-
-    PORTLIST_T empty{};
-    EXPECT_EQ(PORTLIST_GETNEXTPORT(&empty, -1), -1);
 }
 
 }  // namespace
