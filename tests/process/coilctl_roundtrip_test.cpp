@@ -2,124 +2,29 @@
 // control socket survives a restart by way of `coilctl save`, a loop cabled
 // with `coilctl lab` is found and shown, and coilctl's exit statuses.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/coild_process.h"
 
 namespace {
 
-std::string binary(const std::string& name) {
-    const char* dir = std::getenv("COIL_BUILD_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-std::string readText(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-// Spawns argv with standard output and error sent to files; returns its pid.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// Waits up to timeoutMs; the exit status, or -1 (the process is then killed).
-int waitExit(pid_t pid, int timeoutMs) {
-    for (int waited = 0;; waited += 10) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (waited >= timeoutMs) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
+using coiltest::Outcome;
 
 class Coild : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/coil-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base = tmpl;
-        runDir = base + "/run";
-    }
-    void TearDown() override {
-        if (daemon > 0) stop();
-        std::system(("rm -rf '" + base + "'").c_str());
-    }
-
-    void start() {
-        daemon = spawn({binary("coild"), "--run-dir", runDir, "--state-dir", runDir, "--log", base + "/coild.log"}, base + "/coild.out",
-                       base + "/coild.err");
-        ASSERT_GT(daemon, 0);
-        // Up once it answers.
-        for (int i = 0; i < 500; i++) {
-            if (ctl({"show"}).status == 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "coild did not answer: " << readText(base + "/coild.err");
-    }
-    int stop() {
-        ::kill(daemon, SIGTERM);
-        int status = waitExit(daemon, 5000);
-        daemon = -1;
-        return status;
-    }
-
-    Outcome ctl(std::vector<std::string> args, const std::string& dir = "") {
-        args.insert(args.begin(), {binary("coilctl"), "--run-dir", dir.empty() ? runDir : dir});
-        Outcome r;
-        pid_t pid = spawn(args, base + "/ctl.out", base + "/ctl.err");
-        if (pid <= 0) return r;
-        r.status = waitExit(pid, 10000);
-        r.out = readText(base + "/ctl.out");
-        r.err = readText(base + "/ctl.err");
-        return r;
-    }
-
+    void start() { ASSERT_TRUE(coild.start()) << coild.errors(); }
+    int stop() { return coild.terminate(5000); }
+    Outcome ctl(std::vector<std::string> args) { return coild.ctl(std::move(args)); }
     // Repeats a command until its output contains the text (real time).
     bool eventually(const std::vector<std::string>& args, const std::string& text, int seconds) {
-        for (int i = 0; i < seconds * 10; i++) {
-            if (ctl(args).out.find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return coiltest::within(seconds, [&] { return ctl(args).out.find(text) != std::string::npos; });
     }
-
-    std::string base, runDir;
-    pid_t daemon = -1;
+    coiltest::CoildProcess coild;
+    const std::string& runDir = coild.runDir;
 };
 
 TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
@@ -157,7 +62,7 @@ TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
     EXPECT_NE(services.out.find("\"interval\":2"), std::string::npos) << services.out;
     EXPECT_NE(services.out.find("\"disablePortDuration\":30"), std::string::npos) << services.out;
     EXPECT_EQ(services.out.find("\"vlan\":\"red\""), std::string::npos) << "the counted run is not restored";
-    EXPECT_NE(readText(base + "/coild.log").find("2 of 2 records applied"), std::string::npos);
+    EXPECT_NE(coild.log().find("2 of 2 records applied"), std::string::npos);
 }
 
 TEST_F(Coild, LabLoopIsFoundDisabledAndReleased) {

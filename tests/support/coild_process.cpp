@@ -153,15 +153,26 @@ bool CoildProcess::request(uint32_t type, const mira::control::Message& fields, 
                                       timeoutMs);
 }
 
-Outcome CoildProcess::ctl(std::vector<std::string> args) const {
-    args.insert(args.begin(), {buildProgram("coilctl"), "--run-dir", runDir});
+Outcome CoildProcess::run(const std::string& program, std::vector<std::string> args) const {
+    return finish(launch(program, std::move(args), program), program);
+}
+
+pid_t CoildProcess::launch(const std::string& program, std::vector<std::string> args, const std::string& tag) const {
+    args.insert(args.begin(), {buildProgram(program), "--run-dir", runDir});
+    return spawnProgram(args, base + "/" + tag + ".out", base + "/" + tag + ".err");
+}
+
+Outcome CoildProcess::finish(pid_t pid, const std::string& tag, int timeoutMs) const {
     Outcome r;
-    pid_t pid = spawnProgram(args, base + "/ctl.out", base + "/ctl.err");
     if (pid <= 0) return r;
-    r.status = waitExit(pid, 20'000);
-    r.out = readFile(base + "/ctl.out");
-    r.err = readFile(base + "/ctl.err");
+    r.status = waitExit(pid, timeoutMs);
+    r.out = readFile(base + "/" + tag + ".out");
+    r.err = readFile(base + "/" + tag + ".err");
     return r;
+}
+
+bool CoildProcess::logShows(const std::string& text, double seconds) const {
+    return within(seconds, [&] { return log().find(text) != std::string::npos; });
 }
 
 std::string CoildProcess::messageSocket() const {

@@ -64,8 +64,15 @@ class CoildProcess {
     // One request frame on the control socket; false with the reason.
     bool request(uint32_t type, const mira::control::Message& fields, mira::control::Message* reply,
                  std::string* error, int timeoutMs = 10'000) const;
-    // coilctl with the run directory.
-    Outcome ctl(std::vector<std::string> args) const;
+    // A program of the build (coilctl, coil-client) with this daemon's run
+    // directory, waited for up to 20 s.
+    Outcome run(const std::string& program, std::vector<std::string> args) const;
+    Outcome ctl(std::vector<std::string> args) const { return run("coilctl", std::move(args)); }
+    // The same, started in the background; finish() waits for it.
+    pid_t launch(const std::string& program, std::vector<std::string> args, const std::string& tag) const;
+    Outcome finish(pid_t pid, const std::string& tag, int timeoutMs = 20'000) const;
+    // Polls the log until it holds the text.
+    bool logShows(const std::string& text, double seconds = 5) const;
 
     // The message server's socket (from the port file coild publishes).
     std::string messageSocket() const;
