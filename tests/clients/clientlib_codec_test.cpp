@@ -140,17 +140,6 @@ TEST(ClientPorts, ListBitsFollowTheSwitchsForm) {
     EXPECT_EQ(coilClientPortListAdd(&numbered, 3, {3, 257}), -1);
 }
 
-TEST(ClientPorts, TextFormAndItsMistakes) {
-    coilClientPort ports[8];
-    ASSERT_EQ(coilClientParsePorts("1:1,1:3-1:5,2:7-8", ports, 8), 6);
-    EXPECT_EQ(ports[3].port, 5);
-    EXPECT_EQ(ports[5].slot, 2);
-    EXPECT_EQ(ports[5].port, 8);
-    EXPECT_EQ(coilClientParsePorts("1:1-1:20", ports, 8), 20) << "counts beyond what it stores";
-    for (const char* bad : {"", "1", "1:", "1:0", "1:257", "1:3-2:5", "1:5-1:3", "1:1,", "1:1;1:2", "a:1", "1:1 "})
-        EXPECT_EQ(coilClientParsePorts(bad, ports, 8), -1) << bad;
-}
-
 TEST(ClientRequests, FieldsOfEachRequest) {
     coilClientMessage m;
     char error[128] = "";

@@ -152,28 +152,6 @@ TEST_F(ControlSocket, OversizedHeaderIsRefusedWithoutWaitingForItsPayload) {
     EXPECT_EQ(f.payload.size(), kMaxRequestPayload);
 }
 
-TEST_F(ControlSocket, GarbageIsAnsweredAndTheConnectionGoesOn) {
-    int fd = connectClient();
-    sendBytes(fd, encodeFrame(kTypeCm, std::string("\x01\x02no fields", 11)) + encodeFrame(77, "") +
-                      encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nbogus=1\n") +
-                      encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nflag=sideways\n") +
-                      encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nattr=%zz\n") +
-                      encodeFrame(kTypeLab, "arg=teleport\n") + showRequest());
-    auto r = replies(fd, 7);
-    ASSERT_EQ(r.size(), 7u);
-    const char* expected[] = {"malformed request: line 1", "unknown request type 77", "unknown field \"bogus\"",
-                              "unknown flag \"sideways\"", "malformed %-escape", "unknown lab command"};
-    for (int i = 0; i < 6; i++) {
-        Message m = fields(r[size_t(i)]);
-        EXPECT_EQ(m.get("status"), "error") << i;
-        EXPECT_NE(m.get("error").find(expected[i]), std::string::npos) << m.get("error");
-    }
-    Message ok = fields(r[6]);
-    EXPECT_EQ(ok.get("status"), "ok");
-    EXPECT_EQ(ok.get("result"), "1");
-    EXPECT_NE(ok.get("output").find("<enable>true</enable>"), std::string::npos);
-}
-
 TEST(ControlText, EscapesRoundTrip) {
     const std::string value = std::string("a b=c%d\n\x01\x7f") + "\xc3\xa9";
     std::string back;
