@@ -1,6 +1,8 @@
 // Percent escapes of field values.
 #include "mira/control/control_text.h"
 
+#include <cstdint>
+
 namespace mira::control {
 
 namespace {
@@ -51,6 +53,46 @@ bool unescapeValue(std::string_view text, std::string* out) {
         i += 2;
     }
     *out = std::move(value);
+    return true;
+}
+
+size_t utf8SequenceLength(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = b(0);
+    size_t length = 0;
+    uint32_t code = 0, least = 0;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2, code = lead & 0x1fu, least = 0x80;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3, code = lead & 0x0fu, least = 0x800;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4, code = lead & 0x07u, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    for (size_t i = 1; i < length; i++) {
+        if ((b(i) & 0xc0u) != 0x80) return 0;
+        code = (code << 6) | (b(i) & 0x3fu);
+    }
+    if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
+    return length;
+}
+
+bool isPrintableWord(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c <= 0x20 || c == 0x7f) return false;
+            i++;
+            continue;
+        }
+        const size_t length = utf8SequenceLength(text.substr(i));
+        // C1 controls are U+0080..U+009F: 0xc2 0x80..0x9f.
+        if (length == 0 || (c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0)) return false;
+        i += length;
+    }
     return true;
 }
 

@@ -14,4 +14,11 @@ std::string escapeValue(std::string_view value, bool escapeBlank = false);
 // a NUL, raw or escaped.
 bool unescapeValue(std::string_view text, std::string* out);
 
+// Length of the well-formed UTF-8 sequence of two to four bytes that starts
+// text (no overlong form, no surrogate, nothing above U+10FFFF), else 0.
+size_t utf8SequenceLength(std::string_view text);
+// A name that is one word of printable text: well-formed UTF-8 without
+// blanks or control characters (C0, DEL, C1).
+bool isPrintableWord(std::string_view text);
+
 }  // namespace mira::control

@@ -3,12 +3,14 @@
 // With a run directory, each name given a port is also published there as
 // <run-dir>/NAME.port (the port in decimal, a newline), so that processes
 // outside find the server; the records go when the platform is reset or the
-// process ends.
+// process ends. A record that cannot be written (a full disk) is logged and
+// tried again every second until it is.
 #include "ds.h"
 
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -31,10 +33,13 @@ struct Ds {
     int refusals = 0;
     int callbackFailures = 0;
     std::set<std::string> published;  // record files written
+    std::map<std::string, uint64_t> retrying;  // name -> work item that writes its record again
 
     void unpublish() {
         for (const std::string& path : published) ::unlink(path.c_str());
         published.clear();
+        for (const auto& [name, item] : retrying) mira::removeWorkItem(item);
+        retrying.clear();
     }
     ~Ds() { unpublish(); }
 };
@@ -53,20 +58,41 @@ bool publishable(const std::string& name) {
 }
 
 // Written whole under a temporary name, then renamed: a reader never sees
-// half a record.
+// half a record. False with errno set when it could not be written.
+bool writeRecord(const std::string& path, uint16_t port) {
+    const std::string temporary = path + ".tmp";
+    FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f) return false;
+    const bool written = std::fprintf(f, "%u\n", unsigned(port)) > 0;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int why = errno;
+        ::unlink(temporary.c_str());
+        errno = why;
+        return false;
+    }
+    return true;
+}
+
 void publish(const std::string& name, uint16_t port) {
     const std::string& dir = mira::runDir();
     if (dir.empty() || !publishable(name)) return;
     const std::string path = dir + "/" + mira::dsRecordName(name);
-    const std::string temporary = path + ".tmp";
-    FILE* f = std::fopen(temporary.c_str(), "w");
-    if (!f) return;
-    const bool written = std::fprintf(f, "%u\n", unsigned(port)) > 0;
-    if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    Ds& d = ds();
+    if (writeRecord(path, port)) {
+        d.published.insert(path);
         return;
     }
-    ds().published.insert(path);
+    if (d.retrying.count(name)) return;
+    mira::logLine("WARNING", "ds", "cannot publish " + path + ": " + std::strerror(errno) + "; trying again every second");
+    d.retrying[name] = mira::addWorkItem(1'000'000, true, [name, path, port] {
+        Ds& again = ds();
+        if (!writeRecord(path, port)) return;
+        again.published.insert(path);
+        mira::removeWorkItem(again.retrying[name]);
+        again.retrying.erase(name);
+        mira::logLine("INFO", "ds", "published " + path);
+    });
 }
 
 void fill(dsRegistration_t* out, const std::string& name) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mira/core/core_internal.h"
+#include "mira/core/log_file.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
 
@@ -69,16 +70,22 @@ struct EnableRule {
 
 enum class SinkMode { Stderr, File, Syslog, Discard };
 
+struct RateLimit {
+    int perSecond = 0;
+    std::string what;
+    int64_t windowStart = -1;  // monotonic usec; -1: no window open
+    int lines = 0;
+    uint64_t suppressed = 0;
+    uint64_t flushItem = 0;  // work item that says the suppressed count
+};
+
 struct Ems {
     std::map<emsComponentHandle_t*, std::unique_ptr<Registration>> registered;
     std::vector<EnableRule> rules;
     SinkMode sink = SinkMode::Stderr;
-    FILE* file = nullptr;
+    mira::RotatingLogFile file;
     std::vector<std::string>* capture = nullptr;
-
-    ~Ems() {
-        if (file) std::fclose(file);
-    }
+    std::map<std::string, RateLimit, std::less<>> rateLimits;  // by component name
 };
 
 Ems& ems() {
@@ -196,6 +203,42 @@ std::string oneLine(const std::string& text) {
     return out;
 }
 
+void flushSuppressed(const std::string& component, RateLimit& r) {
+    if (r.flushItem != 0) mira::removeWorkItem(r.flushItem);
+    r.flushItem = 0;
+    if (r.suppressed == 0) return;
+    const uint64_t n = r.suppressed;
+    r.suppressed = 0;
+    mira::logLine("WARNING", component, std::to_string(n) + " " + r.what + " suppressed");
+}
+
+// The global rate limit of a component's lines: one-second windows; the
+// count of what a window held back is said when the window ends.
+bool admitIncident(const std::string& component) {
+    auto it = ems().rateLimits.find(component);
+    if (it == ems().rateLimits.end()) return true;
+    RateLimit& r = it->second;
+    const int64_t now = mira::monoUsec();
+    if (r.windowStart < 0 || now - r.windowStart >= 1'000'000) {
+        flushSuppressed(component, r);
+        r.windowStart = now;
+        r.lines = 0;
+    }
+    if (r.lines < r.perSecond) {
+        r.lines++;
+        return true;
+    }
+    if (r.suppressed++ == 0)
+        r.flushItem = mira::addWorkItem(r.windowStart + 1'000'000 - now, false, [component] {
+            auto again = ems().rateLimits.find(component);
+            if (again == ems().rateLimits.end()) return;
+            again->second.flushItem = 0;  // this one-shot item is done
+            flushSuppressed(component, again->second);
+            again->second.windowStart = -1;
+        });
+    return false;
+}
+
 }  // namespace
 
 int emsRegisterComponent(int, const emsComponentDesc_t* desc, emsComponentHandle_t** handle) {
@@ -254,6 +297,7 @@ int emsNotifyIncident(const char*, int, const char*, emsComponentHandle_t* handl
     // NOLINTEND(clang-analyzer-valist.Uninitialized)
     va_end(ap);
 
+    if (comp.name && !admitIncident(comp.name)) return 0;
     std::string source = std::string(comp.name ? comp.name : "?") + "." + (cond.name ? cond.name : "?");
     mira::logLine(severityWord(cond.severity), source, oneLine(substitute(cond.format, params, count)));
     return 0;
@@ -263,17 +307,15 @@ namespace mira {
 
 void logToStderr() {
     Ems& e = ems();
-    if (e.file) std::fclose(e.file);
-    e.file = nullptr;
+    e.file.close();
     if (e.sink == SinkMode::Syslog) core::closeSyslog();
     e.sink = SinkMode::Stderr;
 }
 
-bool logToFile(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "a");
-    if (!f) return false;
-    logToStderr();
-    ems().file = f;
+bool logToFile(const std::string& path, uint64_t maxBytes) {
+    RotatingLogFile& file = ems().file;
+    if (!file.open(path, maxBytes)) return false;
+    if (ems().sink == SinkMode::Syslog) core::closeSyslog();
     ems().sink = SinkMode::File;
     return true;
 }
@@ -282,6 +324,15 @@ void logToSyslog() {
     logToStderr();
     core::openSyslog();
     ems().sink = SinkMode::Syslog;
+}
+
+void limitIncidentRate(std::string_view component, int linesPerSecond, std::string_view what) {
+    auto& limits = ems().rateLimits;
+    if (auto it = limits.find(component); it != limits.end()) {
+        flushSuppressed(it->first, it->second);
+        limits.erase(it);
+    }
+    if (linesPerSecond > 0) limits[std::string(component)] = RateLimit{linesPerSecond, std::string(what)};
 }
 
 void logDiscard() {
@@ -306,9 +357,8 @@ void logLine(std::string_view severity, std::string_view source, std::string_vie
         std::fwrite(line.data(), 1, line.size(), stderr);
     } else if (e.sink == SinkMode::Syslog) {
         core::syslogLine(severity, source, text);
-    } else if (e.sink == SinkMode::File && e.file) {
-        std::fwrite(line.data(), 1, line.size(), e.file);
-        std::fflush(e.file);
+    } else if (e.sink == SinkMode::File) {
+        e.file.write(line);
     }
 }
 
@@ -331,6 +381,9 @@ void resetEms() {
     Ems& e = ems();
     e.rules.clear();
     e.registered.clear();  // as in a fresh process: nothing registered
+    for (auto& [component, limit] : e.rateLimits)
+        if (limit.flushItem != 0) removeWorkItem(limit.flushItem);
+    e.rateLimits.clear();
     logToStderr();
     e.capture = nullptr;
     forEachHandle([](emsComponentHandle_t& h) { applyDefaults(h); });

@@ -25,13 +25,19 @@ void resetPlatform();
 // with the wall time of the loop's clock in local time. Event-log incidents
 // use "<component>.<condition>" as the source.
 void logToStderr();
-bool logToFile(const std::string& path);  // appends; false if it cannot be opened
+// Appends; false if it cannot be opened. Over maxBytes the file is rotated
+// (FILE.1 keeps the previous part).
+bool logToFile(const std::string& path, uint64_t maxBytes = uint64_t{16} << 20);
 void logDiscard();
 // Sends every line to syslog (journald reads the same socket) as "coild"
 // with the daemon facility; the severity word picks the syslog level.
 void logToSyslog();
 // Also appends every line (without its newline) to *lines; null stops it.
 void captureLog(std::vector<std::string>* lines);
+// At most linesPerSecond incidents of the component are written per second;
+// the rest are counted and, after the second, said in one line "N <what>
+// suppressed". 0 lifts the limit.
+void limitIncidentRate(std::string_view component, int linesPerSecond, std::string_view what);
 // Writes one line through the sink (and the capture).
 void logLine(std::string_view severity, std::string_view source, std::string_view text);
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "dm.h"
+#include "mira/control/control_text.h"
 #include "mira/sim/switch_model.h"
 
 namespace mira {
@@ -33,11 +34,10 @@ bool validName(const std::string& name, std::string* why) {
         *why = "VLAN name \"" + name + "\" is longer than 31 characters";
         return false;
     }
-    for (unsigned char c : name) {
-        if (std::isspace(c) || !std::isprint(c)) {
-            *why = "VLAN name \"" + name + "\" contains a space or control character";
-            return false;
-        }
+    // Any printable text in UTF-8, as one word.
+    if (!control::isPrintableWord(name)) {
+        *why = "VLAN name \"" + name + "\" contains a space, a control character or bytes that are not UTF-8";
+        return false;
     }
     return true;
 }
@@ -220,6 +220,9 @@ std::string Model::addMember(Vlan* vlan, uint32_t word) {
     if (l->word != word) return "port " + portText(word) + " is a member of trunk " + portText(l->word);
     if (vlan->members.count(word))
         return "port " + portText(word) + " is already in VLAN \"" + vlan->rec.name + "\"";
+    if (memberships >= kMaxMemberships)
+        return "too many VLAN memberships (at most " + std::to_string(kMaxMemberships) + " in all)";
+    memberships++;
     auto m = std::make_unique<Member>();
     m->lif = l;
     m->vlan = vlan;
@@ -241,6 +244,7 @@ std::string Model::removeMember(Vlan* vlan, uint32_t word) {
     }
     it->second->lif->vlans.erase(vlan->rec.vlanIfInstance);
     vlan->members.erase(it);
+    memberships--;
     refreshCount(vlan);
     return "";
 }
@@ -346,6 +350,7 @@ void Model::eraseVlan(uint32_t instance) {
     auto it = vlans.find(instance);
     if (it == vlans.end()) return;
     for (auto& [word, m] : it->second->members) m->lif->vlans.erase(instance);
+    memberships -= it->second->members.size();
     Vlan* v = it->second.get();
     if (auto n = vlanNames.find(v->rec.name); n != vlanNames.end() && n->second == v) vlanNames.erase(n);
     if (auto t = liveVlanTags.find(v->rec.tag); t != liveVlanTags.end() && t->second == v) liveVlanTags.erase(t);

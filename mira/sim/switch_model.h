@@ -62,8 +62,14 @@ struct Vlan {
     bool deleting = false;
 };
 
+// VLAN memberships a model may hold in all (64 ports in each of 4094 VLANs),
+// so that no topology or lab command can take the memory without end; ports
+// are bounded by the chassis (32 slots of 256) and VLANs by their tags.
+inline constexpr size_t kMaxMemberships = 64 * 4094;
+
 struct Model {
     uint64_t generation = 0;
+    size_t memberships = 0;  // of every VLAN
     ChassisInfo chassis;
     std::vector<std::unique_ptr<Port>> ports;
     std::vector<std::unique_ptr<Lif>> lifs;

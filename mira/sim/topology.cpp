@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "dm.h"
@@ -57,6 +58,9 @@ uint32_t port(const std::string& text) {
     return portWord(number(text.substr(0, colon), 65535, "slot"), number(text.substr(colon + 1), 65535, "port"));
 }
 
+// No list names more ports than a chassis has (32 slots of 256).
+constexpr size_t kMaxListedPorts = 32 * 256;
+
 // "1:1-1:8,1:10,2:3-5": ranges stay within one slot.
 std::vector<uint32_t> portList(const std::string& text) {
     std::vector<uint32_t> out;
@@ -76,8 +80,11 @@ std::vector<uint32_t> portList(const std::string& text) {
                                 : port(rest);
         if (wordSlot(to) != wordSlot(from)) fail("port range \"" + item + "\" spans slots");
         if (wordPort(to) < wordPort(from)) fail("port range \"" + item + "\" runs backwards");
+        if (out.size() + (wordPort(to) - wordPort(from)) >= kMaxListedPorts)
+            fail("port list names more than " + std::to_string(kMaxListedPorts) + " ports");
         for (uint32_t p = wordPort(from); p <= wordPort(to); ++p) out.push_back(portWord(wordSlot(from), p));
     }
+    if (out.size() > kMaxListedPorts) fail("port list names more than " + std::to_string(kMaxListedPorts) + " ports");
     if (out.empty()) fail("empty port list");
     return out;
 }
@@ -207,9 +214,18 @@ bool loadTopologyFile(const std::string& path, std::string* error) {
         if (error) *error = path + ": cannot open";
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return loadTopology(text.str(), path, error);
+    std::string text(kTopologyMaxBytes + 1, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    if (text.size() > kTopologyMaxBytes) {
+        if (error) *error = path + ": larger than " + std::to_string(kTopologyMaxBytes) + " bytes";
+        return false;
+    }
+    if (in.bad()) {
+        if (error) *error = path + ": cannot be read";
+        return false;
+    }
+    return loadTopology(text, path, error);
 }
 
 bool loadExampleTopology(std::string* error) {

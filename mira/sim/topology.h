@@ -12,6 +12,9 @@ namespace mira {
 // "<fileName>:<line>: <what is wrong>" in *error and changes nothing.
 // Records of the previous model become invalid on success.
 bool loadTopology(std::string_view text, const std::string& fileName, std::string* error);
+// A file larger than this is refused (read no further than that: a device
+// such as /dev/zero never ends).
+inline constexpr size_t kTopologyMaxBytes = size_t{1} << 20;
 bool loadTopologyFile(const std::string& path, std::string* error);
 // The example chassis compiled into the program (examples/chassis.topo).
 bool loadExampleTopology(std::string* error);

@@ -269,4 +269,20 @@ TEST(ControlFaults, CoilctlSaysWhatIsWrongWithABrokenReply) {
     std::filesystem::remove_all(dir);
 }
 
+// coild refuses a request larger than it takes and closes the connection
+// while coilctl is still sending it: coilctl shows coild's reason, not the
+// broken pipe it met.
+TEST(ControlFaults, CoilctlShowsWhyCoildRefusedItNotABrokenPipe) {
+    coiltest::CoildProcess coild;
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    const std::string big(120'000, 'x');  // three of them: more than a socket buffer holds
+    const coiltest::Outcome out =
+        coild.ctl({"set", "coilServiceNode", "vlan=" + big, "clientIdentifier=" + big, "action=" + big});
+    EXPECT_NE(out.status, 0);
+    EXPECT_EQ(out.err.find("Broken pipe"), std::string::npos) << out.err;
+    EXPECT_NE(out.err.find("request refused: its frame announces"), std::string::npos) << out.err;
+    EXPECT_EQ(coild.ctl({"show"}).status, 0);
+    EXPECT_EQ(coild.terminate(), 0);
+}
+
 }  // namespace

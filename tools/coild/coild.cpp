@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,8 @@ constexpr const char* kUsage =
     "  --trap-sink HOST[:PORT]  also send the loop trap (actions trap, log-trap) as an\n"
     "                    SNMPv2c trap, community public, to HOST (port 162 by default;\n"
     "                    an IPv6 address in brackets); objects named in COIL-MIB\n"
+    "  --log-max BYTES   rotate the log FILE when it would grow over BYTES (default 16 MiB):\n"
+    "                    FILE.1 keeps the part before; at least 4096\n"
     "  --capture FILE    write every frame entering or leaving a port to FILE (pcap)\n"
     "  --trace           turn on the trace component (every trace message of the daemon)\n"
     "  --debug           turn on the DebugSummary condition (checkpoint and port-control detail)\n"
@@ -71,8 +74,14 @@ constexpr const char* kUsage =
     "coild stops cleanly, with status 0, on SIGTERM or SIGINT; SIGHUP reloads the saved\n"
     "configuration (see coild(8)). Talk to it with coilctl.\n";
 
+// Report lines ("COIL.Report") written per second in all; the count of the
+// others is logged once a second. Each service also reports a loop at most
+// once every 3 seconds.
+constexpr int kReportLinesPerSecond = 20;
+
 struct Options {
     std::string topology, runDir, stateDir, log, capture, role, peerDir, trapSink;
+    uint64_t logMax = uint64_t{16} << 20;
     bool trace = false, debug = false, shareServices = false;
 };
 
@@ -87,6 +96,7 @@ enum OptionId {
     kRunDir,
     kStateDir,
     kLog,
+    kLogMax,
     kTrapSink,
     kCapture,
     kTrace,
@@ -101,6 +111,7 @@ enum OptionId {
 constexpr option kLongOptions[] = {
     {"topology", required_argument, nullptr, kTopology}, {"run-dir", required_argument, nullptr, kRunDir},
     {"log", required_argument, nullptr, kLog},           {"capture", required_argument, nullptr, kCapture},
+    {"log-max", required_argument, nullptr, kLogMax},
     {"trace", no_argument, nullptr, kTrace},             {"debug", no_argument, nullptr, kDebug},
     {"role", required_argument, nullptr, kRole},         {"peer-dir", required_argument, nullptr, kPeerDir},
     {"clients-share-services", no_argument, nullptr, kShare},
@@ -125,6 +136,15 @@ Options parse(int argc, char** argv) {
             case kStateDir: o.stateDir = optarg; break;
             case kLog: o.log = optarg; break;
             case kTrapSink: o.trapSink = optarg; break;
+            case kLogMax: {
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long long v = std::strtoull(optarg, &end, 10);
+                if (errno != 0 || end == optarg || *end != '\0' || v < 4096 || optarg[0] == '-')
+                    usageError(std::string("--log-max needs a number of bytes of at least 4096, not ") + optarg);
+                o.logMax = v;
+                break;
+            }
             case kCapture: o.capture = optarg; break;
             case kRole:
                 o.role = optarg;
@@ -185,12 +205,39 @@ bool lockRunDir(const std::string& dir) {
     return true;  // the descriptor stays open, and locked, until the process ends
 }
 
+// Until the daemon's loop watches SIGTERM and SIGINT, they end start-up at
+// once (loading a large topology takes a while), cleanly: nothing is
+// created yet that would need removing.
+void stopDuringStartUp(int) {
+    static const char kStopped[] = "coild: stopped during start-up\n";
+    (void)!::write(STDERR_FILENO, kStopped, sizeof kStopped - 1);
+    ::_exit(0);
+}
+
+void exitOnSignalsDuringStartUp() {
+    struct sigaction sa {};
+    sa.sa_handler = stopDuringStartUp;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+// From the first socket file on, the signals wait (blocked) for the loop,
+// which takes them from a signalfd and stops as usual, removing its files.
+void holdSignalsForTheLoop() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // A pipe or socket whose reader went away is an error to handle, never a
     // reason to die (a capture to a FIFO, a client that hung up).
     ::signal(SIGPIPE, SIG_IGN);
+    exitOnSignalsDuringStartUp();
     Options o = parse(argc, argv);
     if (o.runDir.empty()) o.runDir = mira::control::defaultRunDir();
     if (o.stateDir.empty()) o.stateDir = mira::control::defaultStateDir();
@@ -202,7 +249,7 @@ int main(int argc, char** argv) {
 
     if (o.log == "syslog") {
         mira::logToSyslog();
-    } else if (!o.log.empty() && !mira::logToFile(o.log)) {
+    } else if (!o.log.empty() && !mira::logToFile(o.log, o.logMax)) {
         std::fprintf(stderr, "coild: cannot open log file %s: %s\n", o.log.c_str(), std::strerror(errno));
         return 1;
     }
@@ -226,11 +273,13 @@ int main(int argc, char** argv) {
     }
     if (o.trace) mira::setConditionEnabled("trace", "*", true);
     if (o.debug) mira::setConditionEnabled("COIL", "DebugSummary", true);
+    mira::limitIncidentRate("COIL.Report", kReportLinesPerSecond, "reports");
     gCoilClientsShareServices = o.shareServices;
 
     // The socket exists from the start (a second coild on the same run
     // directory is refused at once); requests are served once the saved
     // configuration is loaded.
+    holdSignalsForTheLoop();
     if (!mira::control::startControlServer(o.runDir, &error, false)) {
         std::fprintf(stderr, "coild: %s\n", error.c_str());
         return 1;
