@@ -116,24 +116,30 @@ std::string vlanNames(const std::vector<VlanInfo>& vlans) {
 }
 
 // The key's VLAN (a name or an instance number) as an instance of a VLAN
-// that exists; false, with the names that exist, when there is none.
-bool resolveVlan(Options* o) {
+// that exists: kExitOk, or kExitRefused with the names that exist, or
+// kExitUnreachable when coild does not answer within --wait.
+int resolveVlan(Options* o) {
     std::vector<VlanInfo> vlans;
     std::string error;
-    if (!listVlans(*o, &vlans, &error)) {
-        std::fprintf(stderr, "coil-client: cannot look up VLAN %s: %s\n", o->key.vlan.c_str(), error.c_str());
-        return false;
+    const double until = nowSeconds() + o->waitSeconds;
+    while (!listVlans(*o, &vlans, &error)) {
+        if (nowSeconds() >= until) {
+            std::fprintf(stderr, "coil-client: cannot look up VLAN %s: %s\n", o->key.vlan.c_str(), error.c_str());
+            return kExitUnreachable;
+        }
+        timespec pause{0, 100'000'000};
+        nanosleep(&pause, nullptr);
     }
     for (const VlanInfo& v : vlans) {
         if (v.name == o->key.vlan || std::to_string(v.instance) == o->key.vlan) {
             o->key.vlanIfInstance = v.instance;
             o->key.vlan = v.name;
-            return true;
+            return kExitOk;
         }
     }
     std::fprintf(stderr, "coil-client: no VLAN named or numbered %s\nthe VLANs are: %s\n", o->key.vlan.c_str(),
                  vlanNames(vlans).c_str());
-    return false;
+    return kExitRefused;
 }
 
 // False, having said why, when the request would change nothing: a
@@ -197,7 +203,10 @@ int listVlanCommand(const Options& o) {
 
 int runCommand(Options o) {
     if (o.command == "vlans") return listVlanCommand(o);
-    if (o.haveKey && (!resolveVlan(&o) || !hasEffect(o))) return kExitRefused;
+    if (o.haveKey) {
+        if (const int status = resolveVlan(&o); status != kExitOk) return status;
+        if (!hasEffect(o)) return kExitRefused;
+    }
     Client c = connect(o);
     if (!c) return kExitUnreachable;
     const char* id = o.key.clientId.c_str();
