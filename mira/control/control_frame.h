@@ -23,8 +23,11 @@ enum : uint32_t {
     kTypeCm = 1,     // a configuration manager request (get, set, walk)
     kTypeSave = 2,   // save the configuration to the run directory
     kTypeLab = 3,    // change or show the simulated switch
+    kTypeShow = 4,   // list the switch's VLANs or ports (what=vlans|ports)
+    kTypeWatch = 5,  // subscribe: the connection then receives event frames
     kTypeReply = 0x100,
     kTypeReplyPart = 0x101,  // a piece of a reply that further frames continue
+    kTypeEvent = 0x102,      // something the daemon did, to a watching connection
 };
 
 struct Frame {

@@ -7,6 +7,7 @@
 #include "mira/core/cmmgr.h"
 #include "mira/control/control_frame.h"
 #include "mira/control/control_request.h"
+#include "mira/core/control_listing.h"
 #include "mira/core/control_stdout.h"
 #include "mira/core/platform.h"
 #include "mira/core/saved_config.h"
@@ -116,6 +117,7 @@ std::unique_ptr<ReplyStream> startReply(uint32_t type, std::string_view payload,
         }
         case kTypeSave: return whole(answerSave(request, runDir));
         case kTypeLab: return whole(answerLab(request));
+        case kTypeShow: return whole(answerShow(request));
         default: return whole(errorReply("unknown request type " + std::to_string(type)));
     }
 }

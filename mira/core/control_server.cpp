@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "mira/core/control_dispatch.h"
 #include "mira/control/control_frame.h"
@@ -18,6 +19,7 @@
 #include "mira/core/peer_cred.h"
 #include "mira/core/platform.h"
 #include "mira/core/socket_output.h"
+#include "mira/core/watch_service.h"
 
 namespace mira::control {
 
@@ -33,6 +35,7 @@ struct Connection {
     std::unique_ptr<ReplyStream> reply;  // the reply being sent, while it is
     bool inputPaused = false;
     bool closeWhenSent = false;  // the client has sent all it will send
+    bool watching = false;       // receives event frames (kTypeWatch)
 };
 
 struct Server {
@@ -73,6 +76,7 @@ void armIdleTimer(Connection& c) {
         Connection* live = connectionOf(fd);
         if (!live) return;
         live->idleItem = 0;
+        if (live->watching) return;  // a watcher is silent by design
         // A connection whose reply waits is the output's to judge.
         if (live->reply || live->out->pending() > 0) return armIdleTimer(*live);
         if (live->reader.buffered() > 0)
@@ -130,6 +134,16 @@ bool answerFrames(Connection& c) {
                 closeConnection(fd);
                 return false;
             case FrameReader::Status::Ready:
+                // A watcher's stream carries events; requests go on another connection.
+                if (c.watching) {
+                    closeConnection(fd);
+                    return false;
+                }
+                if (frame.type == kTypeWatch) {
+                    c.watching = true;
+                    c.reply = wholeReply(encodeMessage(Message().add("status", "ok")));
+                    break;
+                }
                 c.reply = startReply(frame.type, frame.payload, server().runDir);
                 if (!connectionOf(fd)) return false;
                 armIdleTimer(c);
@@ -232,6 +246,15 @@ bool socketInUse(const sockaddr_un& addr) {
     return live;
 }
 
+// An event of the daemon to every watching connection.
+void sendEvent(const Message& event) {
+    const std::string frame = encodeFrame(kTypeEvent, encodeMessage(event));
+    std::vector<int> watchers;
+    for (const auto& [fd, c] : server().connections)
+        if (c->watching) watchers.push_back(fd);
+    for (int fd : watchers) sendToClient(fd, frame);
+}
+
 }  // namespace
 
 bool sendToClient(int fd, std::string_view bytes) {
@@ -279,6 +302,7 @@ bool startControlServer(const std::string& runDir, std::string* error, bool serv
     s.runDir = runDir;
     s.path = path;
     if (serveNow) serveControlSocket();
+    setWatchSink(sendEvent);
     return true;
 }
 
@@ -289,6 +313,7 @@ void serveControlSocket() {
 
 void stopControlServer() {
     Server& s = server();
+    setWatchSink(nullptr);
     while (!s.connections.empty()) closeConnection(s.connections.begin()->first);
     if (s.listenFd >= 0) {
         removeFd(s.listenFd);

@@ -20,6 +20,7 @@ void resetSnmp();
 void resetCli();
 void resetTimers();
 void resetAutostart();
+void resetWatch();
 
 // The event log's syslog sink (log_syslog.cpp).
 int syslogLevel(std::string_view severity);

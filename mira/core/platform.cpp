@@ -68,6 +68,7 @@ void resetPlatform() {
     core::resetCli();
     core::resetEms();
     core::resetCommon();
+    core::resetWatch();
     vlanmgr::clearTables();
     activeSwitch().reset();
 }

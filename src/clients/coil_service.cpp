@@ -9,6 +9,7 @@
 #include "clients/coil_service.h"
 #include "events/coil_dm.h"
 #include "frame/coil_log.h"
+#include "watch.h"
 
 static constexpr const char* coilUnit = "coil_cmbackend";
 
@@ -123,6 +124,7 @@ int configCoilService(coilServiceNode* request, cmRequest_t* context) {
     }
     coilGlobal.coilClients++;
     attachFilterOnce(vlanIf);
+    coilWatch(WATCH_SERVICE_ADDED, sr);
 
     sr->state = COIL_STATE_INIT;
     setServiceState(sr, COIL_STATE_INIT, S_Init);
@@ -199,6 +201,7 @@ int createCoilServiceNode(coilServiceNode* request) {
     }
     coilGlobal.coilClients++;
     attachFilterOnce(vlanIf);
+    coilWatch(WATCH_SERVICE_ADDED, sr);
     sr->state = COIL_STATE_INIT;
     setServiceState(sr, COIL_STATE_INIT, S_Init);
     return 0;
@@ -218,9 +221,11 @@ uint32_t coilNodeCleanup(coilServiceNode* sr) {
         if (coilIsPrimary()) {
             const uint32_t portWord = coilPortWord(rec->inPif);
             vlanLibSetPortAdminState(&portWord, 1, 1);
+            coilWatch(WATCH_PORT_ENABLED, sr, portWord);
         }
         coilPortControlDestroy(rec);
     }
+    coilWatch(WATCH_SERVICE_REMOVED, sr);
     coilRemoveServiceNode(sr);
     std::free(sr);
     coilGlobal.coilClients--;

@@ -295,6 +295,9 @@ coilPortControl* coilPortControlCreate(coilServiceNode* sr);
 void coilPortControlDestroy(coilPortControl* rec);
 int coilPortControl_validate(coilServiceNode* sr);
 int coilControlPortDisable(coilServiceNode* sr, uint32_t event);
+// Tells the platform's watch service (watch.h) what happened to a service.
+void coilWatch(uint32_t kind, const coilServiceNode* sr, uint32_t portWord = 0, uint32_t egressWord = 0,
+               uint32_t hold = 0);
 int coilStartPortDisableHoldTimer(coilPortControl* rec, uint32_t seconds);
 int coilStopPortDisableHoldTimer(coilPortControl* rec);
 void coilPortDisableHoldTimerExpiry(void* rec);

@@ -5,6 +5,7 @@
 #include "engine/coil.h"
 #include "events/coil_dm.h"
 #include "frame/coil_log.h"
+#include "watch.h"
 
 static constexpr const char* coilUnit = "coil_lib";
 
@@ -82,4 +83,5 @@ void coilPortDisableHoldTimerExpiry(void* arg) {
         emsNotifyIncident(coilUnit, __LINE__, __func__, _ems_COIL_ComponentHandle, COIL_COND_ENBL_PORT,
                           getPortStr(rec->inPif.slot, rec->inPif.port), int(rec->sPtr->target.disablePortDuration));
     vlanLibSetPortAdminState(&portWord, 1, 1);
+    coilWatch(WATCH_PORT_ENABLED, rec->sPtr, portWord);
 }

@@ -6,6 +6,7 @@
 #include "engine/coil.h"
 #include "events/coil_dm.h"
 #include "frame/coil_log.h"
+#include "watch.h"
 
 static constexpr const char* coilUnit = "coil_state";
 
@@ -76,6 +77,7 @@ int coilControlPortDisable(coilServiceNode* sr, uint32_t event) {
             coil_dm_Checkpoint_PortControl(rec, 1);
             const uint32_t portWord = coilPortWord(t.inPif);
             vlanLibSetPortAdminState(&portWord, 1, 0);
+            coilWatch(WATCH_PORT_DISABLED, sr, portWord, 0, t.disablePortDuration);
         }
     }
     return 0;

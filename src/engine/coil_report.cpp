@@ -10,6 +10,7 @@
 #include "engine/coil_bytes.h"
 #include "frame/coil_log.h"
 #include "snmp.h"
+#include "watch.h"
 
 static constexpr const char* coilUnit = "coil_state";
 
@@ -56,6 +57,11 @@ void logReport(coilServiceNode* sr, uint32_t event) {
 }  // namespace
 
 int reportCoilStatus(coilServiceNode* sr, uint32_t event) {
+    if (event == EV_LOOP_DETECTED)
+        coilWatch(WATCH_LOOP, sr, coilPortWord(sr->target.inPif),
+                  ((sr->target.txPortId >> 16) & 0xff) << 16 | (sr->target.txPortId & 0xffff));
+    else
+        coilWatch(WATCH_NO_LOOP, sr);
     if (sr->hdr.clientType == COIL_CLIENT_DAEMON) {
         COIL_TRACE("%s [%s:%s]\n", event == EV_LOOP_DETECTED ? "LOOP DETECTED" : "NO_LOOP_DETECTED",
                    sr->hdr.clientId, sr->target.vlan);

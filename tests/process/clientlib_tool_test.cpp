@@ -63,9 +63,10 @@ TEST_F(CoilClientTool, WithSharedServicesAnotherInvocationStartsTheWatchersServi
     EXPECT_EQ(watched.status, 0) << watched.err;
     EXPECT_EQ(watched.out.rfind("loop client=ospf vlan=100 name=blue ingress=1:2", 0), 0u) << watched.out;
 
+    // The service went with the watcher: a stop now would change nothing.
     Outcome stop = client({"stop", "ospf", "100"});
-    EXPECT_EQ(stop.status, 0) << stop.err;
-    EXPECT_TRUE(coild.logShows("Stop Poll 3 [ospf:100]"));
+    EXPECT_EQ(stop.status, 1);
+    EXPECT_EQ(stop.err, "coil-client: no service ospf on VLAN blue (instance 100): stop has no effect\n");
 }
 
 TEST_F(CoilClientTool, RefusalsAndHelp) {

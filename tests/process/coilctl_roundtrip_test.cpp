@@ -40,7 +40,8 @@ TEST_F(Coild, ConfigurationSurvivesARestartThroughSave) {
     EXPECT_EQ(ctl({"configure", "red", "count", "3", "interval", "60"}).status, 0);
     Outcome bad = ctl({"configure", "nosuch"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "Invalid Vlan nosuch specified!\n") << "the daemon's message, verbatim";
+    EXPECT_EQ(bad.err, "Invalid Vlan nosuch specified!\nthe VLANs are: blue, green, red\n")
+        << "the daemon's message, verbatim, then the names that exist";
     Outcome dup = ctl({"configure", "blue"});
     EXPECT_EQ(dup.status, 1);
     EXPECT_EQ(dup.err, "ERROR: An active session already exists for \"CLI:blue\" !\n");

@@ -41,6 +41,18 @@ Options parseCommandLine(int argc, char** argv);
 
 int runCommand(Options o);
 
+struct VlanInfo {
+    std::string name;
+    uint32_t instance = 0;
+    uint32_t tag = 0;
+    std::string ports;  // port names, comma separated
+};
+// The switch's VLANs, from coild's control socket; false with the reason.
+bool listVlans(const Options& o, std::vector<VlanInfo>* out, std::string* error);
+// 1 when coild has a service of the key (client, resolved instance), 0 when
+// not, -1 when coild does not say (the reason in *error).
+int serviceExists(const Options& o, std::string* error);
+
 // One line, without the newline.
 std::string reportLine(const coilClientReport& r);
 std::string reportJson(const coilClientReport& r);

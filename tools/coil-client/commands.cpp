@@ -109,23 +109,104 @@ int watch(const Client& c, const Options& o) {
     return kExitOk;
 }
 
-// The VLAN of the key as an instance number.
-bool resolveVlan(Options* o) {
-    const std::string& v = o->key.vlan;
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(v.c_str(), &end, 10);
-    if (v.empty() || *end != '\0' || v[0] == '-' || n > 0xffffffffu) {
-        std::fprintf(stderr, "coil-client: \"%s\" is not a VLAN instance\n", v.c_str());
+std::string vlanNames(const std::vector<VlanInfo>& vlans) {
+    std::string names;
+    for (const VlanInfo& v : vlans) names += (names.empty() ? "" : ", ") + v.name;
+    return names;
+}
+
+// The key's VLAN (a name or an instance number) as an instance of a VLAN
+// that exists: kExitOk, or kExitRefused with the names that exist, or
+// kExitUnreachable when coild does not answer within --wait.
+int resolveVlan(Options* o) {
+    std::vector<VlanInfo> vlans;
+    std::string error;
+    const double until = nowSeconds() + o->waitSeconds;
+    while (!listVlans(*o, &vlans, &error)) {
+        if (nowSeconds() >= until) {
+            std::fprintf(stderr, "coil-client: cannot look up VLAN %s: %s\n", o->key.vlan.c_str(), error.c_str());
+            return kExitUnreachable;
+        }
+        timespec pause{0, 100'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    for (const VlanInfo& v : vlans) {
+        if (v.name == o->key.vlan || std::to_string(v.instance) == o->key.vlan) {
+            o->key.vlanIfInstance = v.instance;
+            o->key.vlan = v.name;
+            return kExitOk;
+        }
+    }
+    std::fprintf(stderr, "coil-client: no VLAN named or numbered %s\nthe VLANs are: %s\n", o->key.vlan.c_str(),
+                 vlanNames(vlans).c_str());
+    return kExitRefused;
+}
+
+// False, having said why, when the request would change nothing: a
+// register of a service that exists, or a request for one that does not.
+bool hasEffect(const Options& o) {
+    std::string error;
+    const int exists = serviceExists(o, &error);
+    if (exists < 0) return true;  // coild will tell by doing nothing; nothing to add
+    const std::string what = "service " + o.key.clientId + " on VLAN " + o.key.vlan + " (instance " +
+                             std::to_string(o.key.vlanIfInstance) + ")";
+    if (o.command == "register" && exists == 1) {
+        std::fprintf(stderr, "coil-client: %s exists already: register has no effect\n", what.c_str());
         return false;
     }
-    o->key.vlanIfInstance = uint32_t(n);
+    if (o.command != "register" && o.command != "watch" && exists == 0) {
+        std::fprintf(stderr, "coil-client: no %s: %s has no effect\n", what.c_str(), o.command.c_str());
+        return false;
+    }
     return true;
+}
+
+// A deregister of another connection's service is ignored unless coild
+// shares services between client daemons: say so when it is still there.
+int confirmDeregistered(const Options& o) {
+    std::string error;
+    for (int i = 0; i < 20; i++) {
+        if (serviceExists(o, &error) == 0) return kExitOk;
+        timespec pause{0, 50'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    std::fprintf(stderr,
+                 "coil-client: coild kept service %s on VLAN %s: it belongs to another connection (coild "
+                 "--clients-share-services lets any client daemon remove it)\n",
+                 o.key.clientId.c_str(), o.key.vlan.c_str());
+    return kExitRefused;
+}
+
+int listVlanCommand(const Options& o) {
+    std::vector<VlanInfo> vlans;
+    std::string error;
+    if (!listVlans(o, &vlans, &error)) {
+        std::fprintf(stderr, "coil-client: %s\n", error.c_str());
+        return kExitUnreachable;
+    }
+    if (o.json) {
+        nlohmann::ordered_json all = nlohmann::ordered_json::array();
+        for (const VlanInfo& v : vlans)
+            all.push_back({{"name", v.name}, {"instance", v.instance}, {"tag", v.tag}, {"ports", v.ports}});
+        std::printf("%s\n", jsonText(all).c_str());
+        return kExitOk;
+    }
+    int width = 4;
+    for (const VlanInfo& v : vlans) width = std::max(width, int(v.name.size()));
+    std::printf("%-*s  INSTANCE  TAG   PORTS\n", width, "VLAN");
+    for (const VlanInfo& v : vlans)
+        std::printf("%-*s  %-8u  %-4u  %s\n", width, v.name.c_str(), v.instance, v.tag, v.ports.c_str());
+    return kExitOk;
 }
 
 }  // namespace
 
 int runCommand(Options o) {
-    if (o.haveKey && !resolveVlan(&o)) return kExitRefused;
+    if (o.command == "vlans") return listVlanCommand(o);
+    if (o.haveKey) {
+        if (const int status = resolveVlan(&o); status != kExitOk) return status;
+        if (!hasEffect(o)) return kExitRefused;
+    }
     Client c = connect(o);
     if (!c) return kExitUnreachable;
     const char* id = o.key.clientId.c_str();
@@ -139,6 +220,7 @@ int runCommand(Options o) {
         ok = coilClientStopPoll(c.get(), id, vlan) == 0 || failed(c, "stop");
     } else if (o.command == "deregister") {
         ok = coilClientDeregister(c.get(), id, vlan) == 0 || failed(c, "deregister");
+        if (ok) return confirmDeregistered(o);
     } else {
         return watch(c, o);
     }

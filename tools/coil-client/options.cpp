@@ -23,6 +23,7 @@ constexpr const char* kUsage =
     "  start CLIENT VLAN [--ports LIST] [--interval S] [--count N]\n"
     "  stop CLIENT VLAN\n"
     "  deregister CLIENT VLAN\n"
+    "  vlans [--json]\n"
     "  watch [--json] [--reports N] [--timeout S]\n"
     "        [--register CLIENT VLAN [--ports LIST] [--interval S] [--count N] [--restart]]\n"
     "\n"
@@ -78,6 +79,12 @@ constexpr CommandHelp kCommandHelp[] = {
      "usage: coil-client deregister CLIENT VLAN\n"
      "\n"
      "Stops and removes the service.\n"},
+    {"vlans",
+     "usage: coil-client vlans [--json]\n"
+     "\n"
+     "Lists the switch's VLANs: name, instance, tag and ports (from coild's control\n"
+     "socket, in the same run directory).\n"
+     "  --json         one JSON array of {name, instance, tag, ports}\n"},
     {"watch",
      "usage: coil-client watch [--json] [--reports N] [--timeout S]\n"
      "                         [--register CLIENT VLAN [--ports LIST] [--interval S]\n"

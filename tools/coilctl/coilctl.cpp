@@ -180,11 +180,12 @@ int main(int argc, char** argv) {
     if (!command->build(Args(args.begin() + long(used), args.end()), &plan, &error)) return usageError(error, command);
 
     if (runDir.empty()) runDir = mira::control::defaultRunDir();
+    const std::string socketPath = mira::control::controlSocketPath(runDir);
+    if (plan.view == View::Watch) return watchEvents(socketPath, format);
     mira::control::Message reply;
-    if (!mira::control::controlCall(mira::control::controlSocketPath(runDir), plan.type, plan.request, &reply,
-                                    &error)) {
+    if (!mira::control::controlCall(socketPath, plan.type, plan.request, &reply, &error)) {
         std::fprintf(stderr, "coilctl: %s\n", error.c_str());
         return kExitUnreachable;
     }
-    return render(plan, reply, format);
+    return render(plan, reply, format, socketPath);
 }

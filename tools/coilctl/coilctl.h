@@ -28,6 +28,9 @@ enum class View {
     Saved,          // the save request's path and record count
     Lab,            // a lab change: its line
     LabPorts,       // the lab ports table
+    Vlans,          // the switch's VLANs as a table
+    Ports,          // the switch's ports with their loops as a table
+    Watch,          // the event stream (watchEvents)
 };
 
 struct Plan {
@@ -49,7 +52,10 @@ struct Command {
 
 const std::vector<Command>& commands();
 
-// Shows a reply; returns the exit status.
-int render(const Plan& plan, const mira::control::Message& reply, Format format);
+// Shows a reply; returns the exit status. socketPath is coild's, for the
+// hints after a refusal.
+int render(const Plan& plan, const mira::control::Message& reply, Format format, const std::string& socketPath);
+// Prints coild's events until interrupted; returns the exit status.
+int watchEvents(const std::string& socketPath, Format format);
 
 }  // namespace coilctl

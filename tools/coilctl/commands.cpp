@@ -168,6 +168,37 @@ std::vector<Command> build() {
                      *p = cmPlan("get", "coilDisabledPortStatus", {}, CM_FLAG_WALK | 1, View::DisabledPorts);
                      return true;
                  }});
+    c.push_back({{"show", "vlans"}, "", "every VLAN of the switch with its instance, tag and ports", "",
+                 [](const Args& a, Plan* p, std::string* e) {
+                     if (!noArgs(a, e)) return false;
+                     p->type = mira::control::kTypeShow;
+                     p->request.add("what", "vlans");
+                     p->view = View::Vlans;
+                     return true;
+                 }});
+    c.push_back({{"show", "ports"}, "", "every port: link, state, loops found on it, disabled by coil until when",
+                 "LOOPS counts the probes that came back in through the port since coild started;\n"
+                 "COIL-DISABLED says whether coil disabled the port and until when it stays so.",
+                 [](const Args& a, Plan* p, std::string* e) {
+                     if (!noArgs(a, e)) return false;
+                     p->type = mira::control::kTypeShow;
+                     p->request.add("what", "ports");
+                     p->view = View::Ports;
+                     return true;
+                 }});
+    c.push_back({{"watch"}, "", "print coild's events as they happen, until interrupted",
+                 "One line per event: the time, then loop, no-loop, port-disabled, port-enabled,\n"
+                 "service-added or service-removed, then client=, vlan=, instance=, service=,\n"
+                 "and port=, egress= (the port a loop's probe left by), hold= (seconds, 0 permanent)\n"
+                 "where they apply. With --json one object per line; with --xml one <event>\n"
+                 "element per line inside a <coil> document that ends when watch does.\n"
+                 "Ends with status 0 on SIGINT or SIGTERM, 3 when coild goes away.",
+                 [](const Args& a, Plan* p, std::string* e) {
+                     if (!noArgs(a, e)) return false;
+                     p->type = mira::control::kTypeWatch;
+                     p->view = View::Watch;
+                     return true;
+                 }});
     c.push_back(globalSet({"clear", "counters"}, "zero the probe counters", {{"clearCounter", "true"}},
                           "counters cleared"));
     c.push_back({{"save"}, "", "store the configuration in the state directory; coild replays it at start and on SIGHUP",

@@ -1,10 +1,13 @@
 // Showing coild's replies: readable tables, the daemon's XML, or JSON.
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "coilctl.h"
 #include "configure.h"
+#include "mira/control/control_client.h"
+#include "mira/control/control_frame.h"
 #include "mira/control/control_xml.h"
 #include "output_json.h"
 
@@ -129,8 +132,92 @@ void showLabPorts(const std::vector<XmlRecord>& records) {
     printTable({"PORT", "ADMIN", "LINK", "WIRE", "TRUNK", "VLANS"}, rows);
 }
 
+// "1:1,1:2,1:3,2:5" as "1:1-1:3,2:5"; names that are not slot:port stay.
+std::string portRanges(const std::string& list) {
+    std::string out;
+    int slot = -1, first = -1, last = -1;
+    auto flush = [&] {
+        if (first < 0) return;
+        out += (out.empty() ? "" : ",") + std::to_string(slot) + ":" + std::to_string(first);
+        if (last != first) out += "-" + std::to_string(slot) + ":" + std::to_string(last);
+        first = -1;
+    };
+    size_t start = 0;
+    while (start <= list.size() && !list.empty()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string name = list.substr(start, end - start);
+        int s = -1, p = -1;
+        char extra = 0;
+        if (std::sscanf(name.c_str(), "%d:%d%c", &s, &p, &extra) == 2) {
+            if (first >= 0 && s == slot && p == last + 1) {
+                last = p;
+            } else {
+                flush();
+                slot = s, first = last = p;
+            }
+        } else {
+            flush();
+            out += (out.empty() ? "" : ",") + name;
+        }
+        start = end + 1;
+    }
+    flush();
+    return out;
+}
+
+void showVlans(const std::vector<XmlRecord>& records) {
+    std::vector<std::vector<std::string>> rows;
+    for (const XmlRecord& r : records)
+        rows.push_back({attr(r, "name"), attr(r, "instance"), attr(r, "tag"), portRanges(attr(r, "ports", ""))});
+    printTable({"VLAN", "INSTANCE", "TAG", "PORTS"}, rows);
+}
+
+// An ISO 8601 time as "HH:MM:SS" when it is today, else the date and time.
+std::string shortTime(const std::string& iso) {
+    if (iso.size() < 19) return iso;
+    char today[16];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    return iso.compare(0, 10, today) == 0 ? iso.substr(11, 8) : iso.substr(0, 10) + " " + iso.substr(11, 8);
+}
+
+void showPorts(const std::vector<XmlRecord>& records) {
+    std::vector<std::vector<std::string>> rows;
+    for (const XmlRecord& r : records) {
+        const std::string until = attr(r, "until", "");
+        const std::string coil = attr(r, "disabledNow") != "true" ? "no"
+                                 : until == "permanent"            ? "permanent"
+                                                                   : "until " + shortTime(until);
+        const std::string last = attr(r, "lastLoop", "");
+        rows.push_back({attr(r, "name"), attr(r, "link"), attr(r, "admin"), attr(r, "state", "-"),
+                        attr(r, "loops"), last.empty() ? "-" : shortTime(last), coil});
+    }
+    printTable({"PORT", "LINK", "ADMIN", "STATE", "LOOPS", "LAST-LOOP", "COIL-DISABLED"}, rows);
+}
+
+// The names of the switch's VLANs, joined, or "" when coild does not say.
+std::string vlanNames(const std::string& socketPath) {
+    mira::control::Message request, reply;
+    request.add("what", "vlans");
+    std::string error;
+    std::vector<XmlRecord> records;
+    if (!mira::control::controlCall(socketPath, mira::control::kTypeShow, request, &reply, &error, 5000) ||
+        !mira::control::parseXmlRecords(reply.get("output"), &records, &error))
+        return "";
+    std::string names;
+    for (const XmlRecord& r : records) names += (names.empty() ? "" : ", ") + attr(r, "name");
+    return names;
+}
+
 // What a refusal's reader can do about it, or "".
-std::string remedyFor(const std::string& error) {
+std::string remedyFor(const std::string& error, const std::string& socketPath) {
+    if (error.find("Invalid Vlan ") != std::string::npos) {
+        const std::string names = vlanNames(socketPath);
+        return names.empty() ? "" : "the VLANs are: " + names;
+    }
     static const std::pair<const char*, const char*> kRemedies[] = {
         {"COIL Client is disabled", "run coilctl enable"},
         {"do not belong to", "coilctl show vlans lists each VLAN's ports"},
@@ -192,7 +279,7 @@ std::string xmlDocument(const Message& reply, const std::string& error, const st
 
 }  // namespace
 
-int render(const Plan& plan, const Message& reply, Format format) {
+int render(const Plan& plan, const Message& reply, Format format, const std::string& socketPath) {
     const bool delivered = reply.get("status") == "ok";
     std::vector<XmlRecord> records;
     std::string error;
@@ -210,7 +297,7 @@ int render(const Plan& plan, const Message& reply, Format format) {
     if (!delivered) why = "coilctl: " + reply.get("error", "coild refused the request");
     else if (refused) why = message.empty() ? "coilctl: coild refused the request" : message;
     else if (notFound) why = "coilctl: " + plan.notFound;
-    const std::string remedy = why.empty() ? "" : remedyFor(why);
+    const std::string remedy = why.empty() ? "" : remedyFor(why, socketPath);
     // The programs' formats carry the daemon's text without coilctl's prefix.
     const std::string bare = why.starts_with("coilctl: ") ? why.substr(9) : why;
 
@@ -248,6 +335,9 @@ int render(const Plan& plan, const Message& reply, Format format) {
             break;
         case View::Lab: std::printf("%s\n", message.c_str()); break;
         case View::LabPorts: showLabPorts(records); break;
+        case View::Vlans: showVlans(records); break;
+        case View::Ports: showPorts(records); break;
+        case View::Watch: break;
     }
     if (isCm && !message.empty() && plan.view != View::Lab)
         std::fputs(message.back() == '\n' ? message.c_str() : (message + "\n").c_str(), stdout);
