@@ -314,25 +314,33 @@ int LinuxSwitch::bridgePortState(int ifindex, uint8_t state) {
 
 int LinuxSwitch::setPortEnabled(Port& p, bool enabled) {
     Lif& l = *p.lif;
-    if (enabled == !disabled_.count(p.word)) return 0;
     if (options_.cutByLinkDown) {
-        const int rc = netlink_.setLinkUp(p.ifindex, enabled);
-        if (rc != 0) return rc;
+        const KernelLink* k = view_.link(p.ifindex);
+        if (!enabled || !k || !k->adminUp || linksTakenDown_.count(p.ifindex))
+            if (const int rc = netlink_.setLinkUp(p.ifindex, enabled)) return rc;
         if (enabled) linksTakenDown_.erase(p.ifindex); else linksTakenDown_.insert(p.ifindex);
-    } else {
+    } else if (!enabled) {
         // The bridge port is the port itself, or the bond of a trunk member:
         // disabled while any of its members is.
+        const KernelLink* k = view_.link(l.ifindex);
+        const int before = k && k->portState > 0 ? k->portState : BR_STATE_FORWARDING;
+        if (!savedPortState_.count(l.ifindex) || (k && k->portState != BR_STATE_DISABLED)) {
+            if (const int rc = bridgePortState(l.ifindex, BR_STATE_DISABLED)) return rc;
+        }
+        savedPortState_.emplace(l.ifindex, before);
+    } else {
         bool othersDisabled = false;
         for (const Port* q : l.ports)
             if (q != &p && disabled_.count(q->word)) othersDisabled = true;
-        if (!enabled && !savedPortState_.count(l.ifindex)) {
+        if (!othersDisabled) {
+            // Back to the state it had; a port this process did not disable
+            // (the other module of a pair did) goes back to forwarding.
+            auto saved = savedPortState_.find(l.ifindex);
+            const int state = saved != savedPortState_.end() ? saved->second : BR_STATE_FORWARDING;
             const KernelLink* k = view_.link(l.ifindex);
-            const int before = k && k->portState > 0 ? k->portState : BR_STATE_FORWARDING;
-            if (const int rc = bridgePortState(l.ifindex, BR_STATE_DISABLED)) return rc;
-            savedPortState_[l.ifindex] = before;
-        } else if (enabled && !othersDisabled && savedPortState_.count(l.ifindex)) {
-            if (const int rc = bridgePortState(l.ifindex, uint8_t(savedPortState_[l.ifindex]))) return rc;
-            savedPortState_.erase(l.ifindex);
+            if (!k || k->portState != state)
+                if (const int rc = bridgePortState(l.ifindex, uint8_t(state))) return rc;
+            if (saved != savedPortState_.end()) savedPortState_.erase(saved);
         }
     }
     if (enabled) disabled_.erase(p.word); else disabled_.insert(p.word);
@@ -354,7 +362,7 @@ int LinuxSwitch::vlanLibSetPortAdminState(const uint32_t* ports, int count, int 
     }
     std::vector<uint32_t> changed;
     for (Port* p : targets) {
-        if ((state == 1) == !disabled_.count(p->word)) continue;
+        if (state == 0 && disabled_.count(p->word)) continue;
         if (setPortEnabled(*p, state == 1) != 0) return -1;
         changed.push_back(p->word);
     }
