@@ -178,6 +178,15 @@ void LinuxSwitch::syncReceivers() {
     }
 }
 
+size_t LinuxSwitch::pollReceivers() {
+    size_t n = 0;
+    for (const auto& [ifindex, fd] : receivers_)
+        n += probes_.receive(fd, ifindex, [this](int index, const uint8_t* f, size_t len, int tci) {
+            offerFrame(index, f, len, tci);
+        });
+    return n;
+}
+
 // ---- VLAN library ----------------------------------------------------------
 
 int LinuxSwitch::vlanLibGetVlanIfByName(const char* name, vlanIf_t** out) {

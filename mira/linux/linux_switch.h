@@ -90,8 +90,11 @@ class LinuxSwitch final : public SwitchBackend {
     LabResult labCommand(const std::vector<std::string>& words) override;
     void reset() override;
 
-    // For tests and benchmarks: a frame as if received on the interface.
+    // A frame received on the interface, on its way to the packet descriptor.
     void offerFrame(int ifindex, const uint8_t* frame, size_t length, int tci);
+    // Reads what waits on every port's receive socket, as the loop does when
+    // they are readable (benchmarks call it directly); the frames read.
+    size_t pollReceivers();
     const KernelView& view() const { return view_; }
     BridgeModel& model() { return model_; }
     ProbeSockets& probes() { return probes_; }
