@@ -6,11 +6,12 @@
 #   scripts/prereqs.sh test   building and running every test
 set -euo pipefail
 
-demo=(g++ make cmake pkg-config zlib1g-dev nlohmann-json3-dev libsnmp-dev libsystemd-dev)
+demo=(g++ make cmake pkg-config zlib1g-dev nlohmann-json3-dev libsnmp-dev libsystemd-dev libmnl-dev)
 # tshark: the capture test; snmptrapd: the trap test; systemd: systemd-analyze
 # for the unit file; man-db: the manual pages' check; libxml2-utils and
-# python3: xmllint and json.tool check coilctl's output.
-test=("${demo[@]}" libgtest-dev libgmock-dev tshark snmptrapd systemd man-db libxml2-utils python3)
+# python3: xmllint and json.tool check coilctl's output; iproute2 and
+# tcpdump: the Linux bridge tests build bridges and watch a port.
+test=("${demo[@]}" libgtest-dev libgmock-dev tshark snmptrapd systemd man-db libxml2-utils python3 iproute2 tcpdump)
 
 case "${1:-}" in
     demo) wanted=("${demo[@]}") ;;

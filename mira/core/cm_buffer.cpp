@@ -12,6 +12,7 @@
 #include "cmbackend.h"
 #include "dm.h"
 #include "mira/core/cm.h"
+#include "mira/core/switch_backend.h"
 
 namespace mira {
 namespace {
@@ -213,6 +214,7 @@ std::string CmRequest::message() const {
 }
 
 std::string formatPortMask(PORTMASK_T mask) {
+    if (activeSwitch().namesPorts()) return activeSwitch().portName(mask);
     uint32_t slot = mask >> 16, port = mask & 0xffff;
     if (dmConfig.slotCount < 2) return std::to_string(port);
     return std::to_string(slot) + ":" + std::to_string(port);
@@ -221,6 +223,11 @@ std::string formatPortMask(PORTMASK_T mask) {
 std::string formatPortList(const PORTLIST_T* list) {
     std::string out;
     if (list == nullptr) return out;
+    if (activeSwitch().namesPorts()) {
+        for (int32_t w = PORTLIST_GETNEXTPORT(list, -1); w != -1; w = PORTLIST_GETNEXTPORT(list, w))
+            out += (out.empty() ? "" : ",") + activeSwitch().portName(uint32_t(w));
+        return out;
+    }
     bool oneSlot = dmConfig.slotCount < 2;
     uint32_t first = dmGetSlotFirst();
     auto portText = [&](uint32_t slot, uint32_t port) {

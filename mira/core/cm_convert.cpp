@@ -3,9 +3,11 @@
 // no blanks, no base prefixes, no trailing characters.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 #include "cmbackend.h"
+#include "mira/core/switch_backend.h"
 #include "dm.h"
 
 namespace {
@@ -148,8 +150,30 @@ int STRING_TO_ACTION(const char* text, ACTION_T* out) {
 
 // "1:1-1:4,2:3": single ports and ranges within one slot, separated by
 // commas; "1-4,7" on a switch with one slot. The empty text is the empty list.
+// Comma-separated port names, on a switch whose ports have names.
+static int namedPortList(const char* text, PORTLIST_T* out) {
+    PORTLIST_T list{};
+    const std::string all = text;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = all.find(',', start);
+        const std::string name = all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        uint32_t word = 0;
+        if (!mira::activeSwitch().parsePortName(name, &word)) return 0;
+        const SlotRange slots = slotRange();
+        const uint32_t slot = word >> 16, port = word & 0xffff;
+        if (slot < slots.first || slot > slots.last || port < 1 || port > 256) return 0;
+        setPort(&list, slots.first, slot, port);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    std::memcpy(out, &list, sizeof list);
+    return 1;
+}
+
 int STRING_TO_PORTLIST(const char* text, PORTLIST_T* out) {
     if (text == nullptr || out == nullptr) return 0;
+    if (mira::activeSwitch().namesPorts()) return *text ? namedPortList(text, out) : (*out = PORTLIST_T{}, 1);
     SlotRange slots = slotRange();
     PORTLIST_T list{};
     const char* p = text;
@@ -187,6 +211,7 @@ int STRING_TO_PORTLIST(const char* text, PORTLIST_T* out) {
 // One port: "1:5" is 0x00010005; "5" alone on a switch with one slot.
 int STRING_TO_PORTMASK(const char* text, PORTMASK_T* out) {
     if (text == nullptr || out == nullptr) return 0;
+    if (mira::activeSwitch().namesPorts()) return mira::activeSwitch().parsePortName(text, out) ? 1 : 0;
     SlotRange slots = slotRange();
     const char* p = text;
     uint32_t slot = 0, port = 0;

@@ -82,6 +82,10 @@ class SwitchBackend {
     // when it names no port of this switch).
     virtual std::string portName(uint32_t word) = 0;
     virtual bool parsePortName(const std::string& text, uint32_t* word) = 0;
+    // True when operators name ports by portName() alone (interface names),
+    // so port lists are read and written as comma-separated names; false
+    // for "slot:port" numbers with ranges.
+    virtual bool namesPorts() const { return false; }
     // Every physical port, in port-word order.
     virtual std::vector<SwitchPortInfo> listPorts() = 0;
     // A lab command (words as typed after `coilctl lab`).

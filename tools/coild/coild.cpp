@@ -1,5 +1,6 @@
-// coild: the loop-detection daemon on the stand-in switch platform.
-// Loads a chassis (the built-in example, or a topology file), points the
+// coild: the loop-detection daemon, on the simulated switch or, with
+// --linux, on the host's Linux bridges. Loads a chassis (the built-in
+// example, or a topology file) or reads the bridges, points the
 // event log at its sink (a file, standard error or syslog), opens the trap
 // sink and the control socket in the run directory, starts the rest of the
 // simulated switch, replays the saved configuration of the state directory
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "clients/coil_server.h"
@@ -30,6 +32,7 @@
 #include "mira/core/saved_config.h"
 #include "mira/core/saved_config_reload.h"
 #include "mira/core/snmp_trap_sink.h"
+#include "mira/linux/linux_switch.h"
 #include "mira/sim/switch.h"
 #include "mira/sim/topology.h"
 
@@ -41,9 +44,16 @@ namespace {
 constexpr const char* kUsage =
     "usage: coild [options]\n"
     "\n"
-    "Runs the loop-detection daemon on the simulated switch.\n"
+    "Runs the loop-detection daemon on the simulated switch, or with --linux on this\n"
+    "host's Linux bridges.\n"
     "\n"
     "  --topology FILE   the chassis to simulate (default: the built-in example chassis)\n"
+    "  --linux           watch the host's bridges instead (needs CAP_NET_ADMIN, CAP_NET_RAW)\n"
+    "  --bridge NAME[=TAG]  with --linux: watch this bridge (repeatable; default every bridge);\n"
+    "                    TAG is the probe's 802.1Q VID on a bridge without VLAN filtering\n"
+    "                    (default 0, a priority tag)\n"
+    "  --cut-link        with --linux: disable a port by taking its link down instead of\n"
+    "                    setting its bridge port state to disabled\n"
     "  --run-dir DIR     directory of the sockets (coild.sock); default /run/coil for root,\n"
     "                    else $XDG_RUNTIME_DIR/coil, else /tmp/coil-UID; created 0700\n"
     "  --state-dir DIR   directory of the saved configuration (coil.conf), kept across\n"
@@ -83,6 +93,8 @@ struct Options {
     std::string topology, runDir, stateDir, log, capture, role, peerDir, trapSink;
     uint64_t logMax = uint64_t{16} << 20;
     bool trace = false, debug = false, shareServices = false;
+    bool onLinux = false;
+    mira::lnx::LinuxOptions linuxOptions;
 };
 
 [[noreturn]] void usageError(const std::string& what) {
@@ -105,7 +117,10 @@ enum OptionId {
     kPeerDir,
     kShare,
     kHelp,
-    kVersion
+    kVersion,
+    kLinux,
+    kBridge,
+    kCutLink
 };
 
 constexpr option kLongOptions[] = {
@@ -117,6 +132,8 @@ constexpr option kLongOptions[] = {
     {"clients-share-services", no_argument, nullptr, kShare},
     {"help", no_argument, nullptr, kHelp},               {"version", no_argument, nullptr, kVersion},
     {"state-dir", required_argument, nullptr, kStateDir}, {"trap-sink", required_argument, nullptr, kTrapSink},
+    {"linux", no_argument, nullptr, kLinux},             {"bridge", required_argument, nullptr, kBridge},
+    {"cut-link", no_argument, nullptr, kCutLink},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -153,12 +170,24 @@ Options parse(int argc, char** argv) {
             case kPeerDir: o.peerDir = optarg; break;
             case kTrace: o.trace = true; break;
             case kDebug: o.debug = true; break;
+            case kLinux: o.onLinux = true; break;
+            case kBridge: {
+                std::string why;
+                if (!mira::lnx::parseWatchedBridge(optarg, &o.linuxOptions.bridges.emplace_back(), &why))
+                    usageError("--bridge: " + why);
+                break;
+            }
+            case kCutLink: o.linuxOptions.cutByLinkDown = true; break;
             case kShare: o.shareServices = true; break;
             case ':': usageError(std::string("option ") + argv[prev] + " needs a value");
             default: usageError(std::string("unknown option ") + argv[prev]);
         }
     }
     if (optind < argc) usageError(std::string("unexpected argument ") + argv[optind]);
+    if (!o.onLinux && (!o.linuxOptions.bridges.empty() || o.linuxOptions.cutByLinkDown))
+        usageError("--bridge and --cut-link need --linux");
+    if (o.onLinux && (!o.topology.empty() || !o.capture.empty()))
+        usageError("--topology and --capture are for the simulated switch, not --linux");
     return o;
 }
 
@@ -254,8 +283,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
+    std::unique_ptr<mira::lnx::LinuxSwitch> linuxSwitch;
+    if (o.onLinux) linuxSwitch = mira::lnx::startLinuxSwitch(o.linuxOptions, &error);
     const bool loaded =
-        o.topology.empty()
+        o.onLinux ? linuxSwitch != nullptr
+        : o.topology.empty()
             ? mira::loadTopology(std::string(mira_example_topology, mira_example_topology_len), "example chassis",
                                  &error)
             : mira::loadTopologyFile(o.topology, &error);
@@ -301,6 +333,7 @@ int main(int argc, char** argv) {
 
     mira::startAutostart();
     const int rc = coil_main();
+    if (linuxSwitch) linuxSwitch->restore();  // every port state and entry it changed, back
     mira::dmlink::stop();
     mira::control::stopControlServer();
     mira::stopTrapSink();
