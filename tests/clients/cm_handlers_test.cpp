@@ -175,6 +175,9 @@ TEST_F(Handlers, TheLoadEventResumesWhatRemainsOfEachHoldTime) {
 
 TEST_F(Handlers, DumpsWithNothingInThem) {
     testing::internal::CaptureStdout();
+    debugDumpGlobal();
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nDumping Global Info\n-------------------\nroot1: ", 0), 0u);
+    testing::internal::CaptureStdout();
     debugDumpControlPortList();
     debugDumpServiceList();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

@@ -115,44 +115,6 @@ class IpmlServer : public testing::Test {
     std::vector<int> clients_;
 };
 
-TEST_F(IpmlServer, PeersOfTheSocketComeAndGoWithTheirOwnIdentifiers) {
-    const std::string path = mira::ipmlSocketPath(kPort);
-    EXPECT_EQ(path, dir_ + "/ipml-7300.sock");
-    struct stat st{};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0660u);
-
-    int a = connectClient();
-    uint32_t peerA = lastPeer();
-    connectClient();
-    uint32_t peerB = lastPeer();
-    ASSERT_EQ(seen.events.size(), 2u);
-    EXPECT_EQ(seen.events[0].first, IPML_PEER_NEW);
-    EXPECT_NE(peerA, 0u);
-    EXPECT_NE(peerB, 0u);
-    EXPECT_NE(peerA, peerB);
-    EXPECT_EQ(mira::ipmlPeers(kPort), (std::vector<uint32_t>{peerA, peerB}));
-
-    closeClient(a);
-    ASSERT_EQ(seen.events.size(), 3u);
-    EXPECT_EQ(seen.events[2], (std::pair<int, uint32_t>{IPML_PEER_DEAD, peerA}));
-    EXPECT_EQ(mira::ipmlPeers(kPort), (std::vector<uint32_t>{peerB}));
-
-    // A peer the server refuses is let go without a dead event.
-    seen.refuseNext = 1;
-    connectClient();
-    EXPECT_EQ(seen.events.size(), 4u);
-    EXPECT_EQ(mira::ipmlPeers(kPort).size(), 1u);
-
-    // Closing the server removes its socket; its peers go with no event.
-    dispatchRemove(server_, 0);
-    EXPECT_EQ(ipmlClose(server_), 0);
-    EXPECT_FALSE(std::filesystem::exists(path));
-    mira::drain();
-    EXPECT_EQ(seen.events.size(), 4u);
-}
-
 TEST_F(IpmlServer, AnOversizedFrameEndsItsPeerBeforeTheBodyIsSent) {
     int bad = connectClient();
     const uint32_t badPeer = lastPeer();

@@ -7,6 +7,7 @@
 
 #include "clients/coil_service.h"
 #include "events/coil_dm.h"
+#include "support/daemon_helpers.h"
 #include "support/harness.h"
 
 namespace {
@@ -140,6 +141,16 @@ TEST_F(Send, BulkCopyPacksWholeRecordsInto8028BytesInWalkOrder) {
         EXPECT_EQ(be32(m, off + 8), 0x00010000u | uint32_t(96 - n));
         EXPECT_STREQ(reinterpret_cast<const char*>(&m[off + 24]), "c05");
     }
+}
+
+TEST_F(Send, AStoppedPollIsCheckpointed) {
+    dm(DM_NODE_STATE_PRIMARY, true);
+    coilServiceNode* sr = coiltest::startDaemonService("ospf", 100, 1);
+    ASSERT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
+    sent.clear();
+    sr->curState(sr, EV_CLIENT_STOP_POLL);
+    EXPECT_EQ(sr->state, COIL_STATE_INIT);
+    EXPECT_EQ(lengths(), (std::vector<size_t>{752, 752})) << "the entry to INIT, then the stop";
 }
 
 }  // namespace

@@ -128,49 +128,4 @@ TEST_F(VlanLibTest, TrunkIsOneLogicalPortWithItsMembers) {
     EXPECT_EQ(mira::trunkActiveMember(portWord(3, 1)), 0u);
 }
 
-TEST_F(VlanLibTest, ForwardingStateFollowsBlockingAndLink) {
-    vlanIf_t* blue = vlan("blue");
-    lif_t* p1 = lif(1, 1);
-    vpif_t* vp = vlanLibGetVpifByVlanSlotPort(blue, p1);
-    ASSERT_NE(vp, nullptr);
-    EXPECT_EQ(getVpifByVlanSlotPort(blue, p1), vp);
-    EXPECT_EQ(vlanLibGetVpifByVlanSlotPort(vlan("red"), p1), nullptr);
-    EXPECT_EQ(vp->egState, 0x3u);
-    EXPECT_EQ(vp->inState, 0x3u);
-
-    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));  // no cable: no link
-    EXPECT_FALSE(vlanLibIsPortLinkUp(portWord(1, 1)));
-    ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(2, 1)));
-    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
-    EXPECT_TRUE(vlanLibIsPortLinkUp(portWord(1, 1)));
-    EXPECT_TRUE(vlanLibIsPortLinkUp(p1->portInstance));
-
-    ASSERT_TRUE(mira::setPortBlocked("blue", portWord(1, 1), true));
-    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));
-    EXPECT_EQ(vp->egState, 0x0u);
-    EXPECT_EQ(vp->inState, 0x0u);
-    ASSERT_TRUE(mira::setPortBlocked("blue", portWord(1, 1), false));
-    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
-
-    // The far end disabled takes the link down on both sides.
-    uint32_t far = portWord(2, 1);
-    ASSERT_EQ(vlanLibSetPortAdminState(&far, 1, 0), 0);
-    EXPECT_FALSE(mira::portEnabled(far));
-    EXPECT_FALSE(vlanLibVpifUpAndForwarding(vp));
-    EXPECT_FALSE(vlanLibIsPortLinkUp(portWord(1, 1)));
-    ASSERT_EQ(vlanLibSetPortAdminState(&far, 1, 1), 0);
-    EXPECT_TRUE(vlanLibVpifUpAndForwarding(vp));
-
-    uint32_t bogus = portWord(9, 9);
-    EXPECT_NE(vlanLibSetPortAdminState(&bogus, 1, 0), 0);
-
-    // A hub gives link once a second enabled port is in it.
-    ASSERT_TRUE(mira::joinHub("h", portWord(1, 3)));
-    EXPECT_FALSE(mira::portLinkUp(portWord(1, 3)));
-    ASSERT_TRUE(mira::joinHub("h", portWord(1, 4)));
-    EXPECT_TRUE(mira::portLinkUp(portWord(1, 3)));
-    ASSERT_TRUE(mira::leaveHub(portWord(1, 4)));
-    EXPECT_FALSE(mira::portLinkUp(portWord(1, 3)));
-}
-
 }  // namespace
