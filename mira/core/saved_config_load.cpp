@@ -71,7 +71,9 @@ ReplayOutcome replaySavedConfig(const std::string& path) {
     }
     std::vector<std::pair<int, std::string>> problems;  // by line
     auto skip = [&](const SavedRecord& record, const std::string& why) {
-        problems.emplace_back(record.line, path + ":" + std::to_string(record.line) + ": " + why);
+        std::string problem = path;
+        problem.append(":").append(std::to_string(record.line)).append(": ").append(why);
+        problems.emplace_back(record.line, std::move(problem));
     };
     std::vector<SavedRecord> records = parseSavedRecords(text, path, &problems);
     // Every record is built and filled before the first is applied; one
@@ -113,8 +115,11 @@ bool readSavedConfig(const std::string& path, std::vector<SavedRecord>* records,
     for (size_t i = 0; i < records->size(); i++) {
         std::string why;
         const SavedRecord& record = (*records)[i];
-        if (!cmPrepare("set", record.object, record.attrs, &(*prepared)[i], &why))
-            problems.emplace_back(record.line, path + ":" + std::to_string(record.line) + ": " + why);
+        if (!cmPrepare("set", record.object, record.attrs, &(*prepared)[i], &why)) {
+            std::string problem = path;
+            problem.append(":").append(std::to_string(record.line)).append(": ").append(why);
+            problems.emplace_back(record.line, std::move(problem));
+        }
     }
     std::stable_sort(problems.begin(), problems.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -65,7 +65,7 @@ struct Vlan {
 // VLAN memberships a model may hold in all (64 ports in each of 4094 VLANs),
 // so that no topology or lab command can take the memory without end; ports
 // are bounded by the chassis (32 slots of 256) and VLANs by their tags.
-inline constexpr size_t kMaxMemberships = 64 * 4094;
+inline constexpr size_t kMaxMemberships = size_t{64} * 4094;
 
 struct Model {
     uint64_t generation = 0;

@@ -59,7 +59,7 @@ uint32_t port(const std::string& text) {
 }
 
 // No list names more ports than a chassis has (32 slots of 256).
-constexpr size_t kMaxListedPorts = 32 * 256;
+constexpr size_t kMaxListedPorts = size_t{32} * 256;
 
 // "1:1-1:8,1:10,2:3-5": ranges stay within one slot.
 std::vector<uint32_t> portList(const std::string& text) {
