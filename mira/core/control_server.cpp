@@ -16,6 +16,7 @@
 #include "mira/core/control_dispatch.h"
 #include "mira/control/control_frame.h"
 #include "mira/core/loop.h"
+#include "mira/core/own_file.h"
 #include "mira/core/peer_cred.h"
 #include "mira/core/platform.h"
 #include "mira/core/socket_output.h"
@@ -42,6 +43,7 @@ struct Server {
     int listenFd = -1;
     std::string runDir;
     std::string path;
+    OwnFile socketFile;  // the socket file bound, removed at the end only if still there
     std::map<int, std::unique_ptr<Connection>> connections;
 };
 
@@ -92,21 +94,21 @@ void setInputPaused(Connection& c, bool paused) {
     pauseInput(c.fd, paused);
 }
 
-// Sends the current reply's next pieces while the output has room; true
-// when the reply is complete. False from `alive` when the connection is gone.
+// Sends the current reply's next piece when the output has room, and asks
+// for the one after it in the loop's next turn, so that a long reply never
+// holds the loop for more than one piece. True when the reply is complete;
+// false in `alive` when the connection is gone.
 bool continueReply(Connection& c, bool* alive) {
     *alive = true;
     const int fd = c.fd;
-    while (c.reply && c.out->pending() <= c.out->lowWater()) {
+    if (c.reply && c.out->pending() <= c.out->lowWater()) {
         std::string piece;
         const bool more = c.reply->next(&piece, kReplyPiece);
         // A request may have stopped the server (and so this connection).
         if (!connectionOf(fd)) return *alive = false;
         if (!more) c.reply.reset();
-        if (!sendToClient(fd, encodeFrame(more ? kTypeReplyPart : kTypeReply, piece))) {
-            closeConnection(fd);
-            return *alive = false;
-        }
+        if (!sendToClient(fd, encodeFrame(more ? kTypeReplyPart : kTypeReply, piece))) return *alive = false;
+        if (c.reply) c.out->askForRoom();
     }
     return !c.reply;
 }
@@ -301,6 +303,7 @@ bool startControlServer(const std::string& runDir, std::string* error, bool serv
     s.listenFd = fd;
     s.runDir = runDir;
     s.path = path;
+    s.socketFile = ownFileAt(path);
     if (serveNow) serveControlSocket();
     setWatchSink(sendEvent);
     return true;
@@ -318,7 +321,7 @@ void stopControlServer() {
     if (s.listenFd >= 0) {
         removeFd(s.listenFd);
         ::close(s.listenFd);
-        ::unlink(s.path.c_str());
+        removeOwnFile(s.path, s.socketFile);
     }
     s.listenFd = -1;
     s.path.clear();

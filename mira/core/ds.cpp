@@ -21,6 +21,7 @@
 #include "mira/core/core_internal.h"
 #include "mira/core/ipml_wire.h"
 #include "mira/core/loop.h"
+#include "mira/core/own_file.h"
 #include "mira/core/platform.h"
 
 namespace {
@@ -32,11 +33,11 @@ struct Ds {
     uint16_t nextPort = kFirstPort;
     int refusals = 0;
     int callbackFailures = 0;
-    std::set<std::string> published;  // record files written
+    std::map<std::string, mira::OwnFile> published;  // record files written
     std::map<std::string, uint64_t> retrying;  // name -> work item that writes its record again
 
     void unpublish() {
-        for (const std::string& path : published) ::unlink(path.c_str());
+        for (const auto& [path, file] : published) mira::removeOwnFile(path, file);
         published.clear();
         for (const auto& [name, item] : retrying) mira::removeWorkItem(item);
         retrying.clear();
@@ -80,7 +81,7 @@ void publish(const std::string& name, uint16_t port) {
     const std::string path = dir + "/" + mira::dsRecordName(name);
     Ds& d = ds();
     if (writeRecord(path, port)) {
-        d.published.insert(path);
+        d.published[path] = mira::ownFileAt(path);
         return;
     }
     if (d.retrying.count(name)) return;
@@ -88,7 +89,7 @@ void publish(const std::string& name, uint16_t port) {
     d.retrying[name] = mira::addWorkItem(1'000'000, true, [name, path, port] {
         Ds& again = ds();
         if (!writeRecord(path, port)) return;
-        again.published.insert(path);
+        again.published[path] = mira::ownFileAt(path);
         mira::removeWorkItem(again.retrying[name]);
         again.retrying.erase(name);
         mira::logLine("INFO", "ds", "published " + path);

@@ -36,6 +36,7 @@
 #include "mira/core/core_internal.h"
 #include "mira/core/ipml_wire.h"
 #include "mira/core/loop.h"
+#include "mira/core/own_file.h"
 #include "mira/core/peer_cred.h"
 #include "mira/core/platform.h"
 
@@ -86,6 +87,7 @@ struct Conn {
     int listenFd = -1;
     int inboxFd = -1;
     std::string path;
+    mira::OwnFile socketFile;  // removed at the end only if still the one bound
     std::deque<Inbound> inbox;
     std::set<uint32_t> peers;
     bool warnedFull = false;  // "too many peers" logged; again once below the bound
@@ -470,7 +472,7 @@ void closeServer(Conn& server) {
     for (uint32_t id : peers) dropPeer(id);
     if (server.listenFd >= 0) {
         ::close(server.listenFd);
-        ::unlink(server.path.c_str());
+        mira::removeOwnFile(server.path, server.socketFile);
     }
     if (server.inboxFd >= 0) ::close(server.inboxFd);
     if (server.pub.fd >= 0) ::close(server.pub.fd);
@@ -517,6 +519,7 @@ ipmlHandle_t ipmlInitServerClient(int, uint16_t port, int, ipmlPeerCallback_t cb
     if (ok && !mira::runDir().empty()) {
         conn->path = mira::runDir() + "/" + mira::ipmlSocketName(port);
         conn->listenFd = listenOn(conn->path);
+        conn->socketFile = mira::ownFileAt(conn->path);
         ok = conn->listenFd >= 0 && addToSet(conn->pub.fd, conn->listenFd, kTagListen);
     }
     if (!ok) {

@@ -31,10 +31,16 @@ bool SocketOutput::flush() {
         pending_ -= size_t(n);
         if (front.offset == front.bytes.size()) queue_.pop_front();
     }
+    updateWatch();
+    return true;
+}
+
+void SocketOutput::updateWatch() {
     const bool waiting = !queue_.empty();
-    if (waiting != watching_) {
-        watching_ = waiting;
-        if (waiting)
+    const bool watch = waiting || roomWanted_;
+    if (watch != watching_) {
+        watching_ = watch;
+        if (watch)
             watchWritable(fd_, [this] { onWritable(); });
         else
             stopWatchingWritable(fd_);
@@ -45,7 +51,11 @@ bool SocketOutput::flush() {
         removeWorkItem(deadlineItem_);
         deadlineItem_ = 0;
     }
-    return true;
+}
+
+void SocketOutput::askForRoom() {
+    roomWanted_ = true;
+    updateWatch();
 }
 
 bool SocketOutput::send(std::string_view bytes) {
@@ -63,7 +73,10 @@ void SocketOutput::rewatch() {
 
 void SocketOutput::onWritable() {
     if (!flush()) return fail("the connection broke");
-    if (pending_ <= lowWater() && onRoom_) onRoom_();
+    if (pending_ > lowWater()) return;
+    roomWanted_ = false;
+    updateWatch();
+    if (onRoom_) onRoom_();  // may ask for room again, or destroy this queue
 }
 
 void SocketOutput::checkDeadline() {

@@ -39,6 +39,10 @@ public:
     // Watches the descriptor again after it was registered anew with the
     // loop (which forgets the wish to write).
     void rewatch();
+    // Calls onRoom once the socket takes more, even with nothing queued: a
+    // producer makes its next piece in the loop's next turn, after the other
+    // descriptors, instead of all its pieces in one callback.
+    void askForRoom();
     size_t lowWater() const { return limits_.maxBytes / 4; }
 
 private:
@@ -48,6 +52,7 @@ private:
         int64_t queuedAt;
     };
     bool flush();  // false: the socket is broken
+    void updateWatch();
     void onWritable();
     void checkDeadline();
     void fail(const std::string& why);
@@ -59,6 +64,7 @@ private:
     std::deque<Piece> queue_;
     size_t pending_ = 0;
     bool watching_ = false;
+    bool roomWanted_ = false;
     uint64_t deadlineItem_ = 0;
 };
 

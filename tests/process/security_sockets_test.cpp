@@ -71,7 +71,8 @@ TEST(RunDirectory, IsMadePrivateEvenWhenItExistedWideOpenAndALinkIsRefused) {
 }
 
 // With its socket file removed, a running coild still holds the run
-// directory: a second one is refused, and cannot take over the sockets.
+// directory: a second one is refused, and cannot take over the sockets. A
+// coild removes at its end only the files it made.
 TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
     coiltest::CoildProcess first, second;
     ASSERT_TRUE(first.start()) << first.errors();
@@ -83,7 +84,17 @@ TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
     EXPECT_EQ(first.terminate(), 0);
     // The lock went with the process.
     ASSERT_TRUE(second.start()) << second.errors();
+    // With the whole directory emptied under it (lock file included) a
+    // second coild gets in; the first, ending, leaves the files it did not make.
+    fs::remove_all(second.runDir);
+    coiltest::CoildProcess third;
+    third.runDir = second.runDir;
+    ASSERT_TRUE(third.start()) << third.errors();
     EXPECT_EQ(second.terminate(), 0);
+    EXPECT_TRUE(fs::exists(third.runDir + "/coild.sock"));
+    EXPECT_TRUE(fs::exists(third.messageSocket()));
+    EXPECT_EQ(third.ctl({"show"}).status, 0);
+    EXPECT_EQ(third.terminate(), 0);
 }
 
 TEST(PeerRules, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
