@@ -57,6 +57,9 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
         return false;
     }
     const std::string frame = encodeFrame(type, encodeMessage(request));
+    // coild may refuse the connection with a reply before the request is
+    // sent ("too many connections"): a failed send still reads that reply.
+    std::string sendError;
     for (size_t sent = 0; sent < frame.size();) {
         ssize_t n = ::send(s.fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
@@ -64,8 +67,8 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
         // once: its reply is still there to read.
         if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) break;
         if (n <= 0) {
-            *error = std::string("cannot send the request: ") + std::strerror(errno);
-            return false;
+            sendError = std::string("cannot send the request: ") + std::strerror(errno);
+            break;
         }
         sent += size_t(n);
     }
@@ -102,7 +105,7 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
         ssize_t n = ::recv(s.fd, chunk, sizeof chunk, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            *error = "coild closed the connection before its reply was complete";
+            *error = sendError.empty() ? "coild closed the connection before its reply was complete" : sendError;
             return false;
         }
         reader.feed(chunk, size_t(n));
