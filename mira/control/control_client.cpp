@@ -57,9 +57,7 @@ bool controlCall(const std::string& socketPath, uint32_t type, const Message& re
         return false;
     }
     const std::string frame = encodeFrame(type, encodeMessage(request));
-    // coild may refuse the connection with a reply before the request is
-    // sent ("too many connections"): a failed send still reads that reply.
-    std::string sendError;
+    std::string sendError;  // a send that failed otherwise: said if no reply comes
     for (size_t sent = 0; sent < frame.size();) {
         ssize_t n = ::send(s.fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
