@@ -9,8 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 #include "kypkt.h"
 #include "mira/sim/sim_switch.h"
@@ -41,7 +43,10 @@ struct Descriptor {
     int fd = -1;
     int signalFd = -1;
     bool signalled = false;
-    std::vector<Filter> filters;
+    // Filters by tag, each tag's in the order they were attached, so a
+    // frame's lookup does not grow with the number of VLANs.
+    std::unordered_map<uint16_t, std::vector<Filter>> filtersByTag;
+    std::unordered_map<uint32_t, uint16_t> tagOfFilter;
     std::vector<Queued> ring;  // size is a power of two
     size_t head = 0;
     size_t count = 0;
@@ -96,9 +101,11 @@ void clearSignal(Descriptor& d) {
 bool offerToCpu(const uint8_t* frame, size_t length, uint16_t tag, const CpuMeta& meta) {
     bool admitted = false;
     for (auto& [fd, d] : gDescriptors) {
+        auto filters = d->filtersByTag.find(tag);
+        if (filters == d->filtersByTag.end()) continue;
         const Filter* match = nullptr;
-        for (const Filter& f : d->filters)
-            if (f.tag == tag && std::memcmp(f.addr.data(), frame, 6) == 0) {
+        for (const Filter& f : filters->second)
+            if (std::memcmp(f.addr.data(), frame, 6) == 0) {
                 match = &f;
                 break;
             }
@@ -155,7 +162,8 @@ int SimSwitch::attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
         return fail(EINVAL);
     Filter f{gNextFilterId++, tag, {}};
     std::memcpy(f.addr.data(), spec->addr, 6);
-    d->filters.push_back(f);
+    d->filtersByTag[f.tag].push_back(f);
+    d->tagOfFilter[f.id] = f.tag;
     spec->filterId = f.id;
     return 0;
 }
@@ -163,12 +171,13 @@ int SimSwitch::attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
 int SimSwitch::detachKypktFilter(int fd, uint32_t filterId) {
     Descriptor* d = findDescriptor(fd);
     if (!d) return fail(EBADF);
-    for (auto it = d->filters.begin(); it != d->filters.end(); ++it)
-        if (it->id == filterId) {
-            d->filters.erase(it);
-            return 0;
-        }
-    return fail(ENOENT);
+    auto tag = d->tagOfFilter.find(filterId);
+    if (tag == d->tagOfFilter.end()) return fail(ENOENT);
+    std::vector<Filter>& filters = d->filtersByTag[tag->second];
+    filters.erase(std::find_if(filters.begin(), filters.end(), [&](const Filter& f) { return f.id == filterId; }));
+    if (filters.empty()) d->filtersByTag.erase(tag->second);
+    d->tagOfFilter.erase(tag);
+    return 0;
 }
 
 int SimSwitch::sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int, uint32_t vlanIfInstance, int count,

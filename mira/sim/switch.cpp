@@ -74,8 +74,8 @@ Vlan* Model::vlanByName(const std::string& name) const {
 }
 
 Vlan* Model::vlanByInstance(uint32_t instance) const {
-    auto it = vlans.find(instance);
-    return it == vlans.end() ? nullptr : it->second.get();
+    auto it = vlanByInstanceIndex.find(instance);
+    return it == vlanByInstanceIndex.end() ? nullptr : it->second;
 }
 
 Vlan* Model::vlanByTag(uint16_t tag) const {
@@ -209,6 +209,7 @@ std::string Model::addVlan(const std::string& name, uint32_t instance, uint16_t 
     v->rec.tag = tag;
     vlanNames[name] = v.get();
     liveVlanTags[tag] = v.get();
+    vlanByInstanceIndex[instance] = v.get();
     vlans[instance] = std::move(v);
     return "";
 }
@@ -354,6 +355,7 @@ void Model::eraseVlan(uint32_t instance) {
     Vlan* v = it->second.get();
     if (auto n = vlanNames.find(v->rec.name); n != vlanNames.end() && n->second == v) vlanNames.erase(n);
     if (auto t = liveVlanTags.find(v->rec.tag); t != liveVlanTags.end() && t->second == v) liveVlanTags.erase(t);
+    vlanByInstanceIndex.erase(instance);
     vlans.erase(it);
 }
 

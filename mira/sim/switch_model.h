@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,17 @@ struct Vlan {
 // are bounded by the chassis (32 slots of 256) and VLANs by their tags.
 inline constexpr size_t kMaxMemberships = size_t{64} * 4094;
 
+// A CPU forwarding entry: (MAC, VLAN instance), hashed so that a frame's
+// lookup does not grow with the number of VLANs.
+using CpuEntry = std::pair<Mac, uint32_t>;
+struct CpuEntryHash {
+    size_t operator()(const CpuEntry& e) const {
+        uint64_t h = e.second;
+        for (uint8_t b : e.first) h = (h << 8 | b) * 0x9E3779B97F4A7C15ull >> 1;
+        return size_t(h);
+    }
+};
+
 struct Model {
     uint64_t generation = 0;
     size_t memberships = 0;  // of every VLAN
@@ -77,12 +89,13 @@ struct Model {
     std::unordered_map<uint32_t, Lif*> lifByWord;  // trunk members map to their trunk
     std::set<uint16_t> trunkSlots;                 // slots holding trunks outside the chassis
     std::map<uint32_t, std::unique_ptr<Vlan>> vlans;  // by instance
+    std::unordered_map<uint32_t, Vlan*> vlanByInstanceIndex;  // the same, for lookups per frame
     // Indexes kept with every change of a VLAN's name, tag or life: lookups
     // by name and by tag run per request and per frame.
     std::unordered_map<std::string, Vlan*> vlanNames;
     std::unordered_map<uint16_t, Vlan*> liveVlanTags;  // VLANs not being deleted
     std::map<std::string, std::unique_ptr<Hub>> hubs;
-    std::set<std::pair<Mac, uint32_t>> cpuEntries;  // (MAC, VLAN instance)
+    std::unordered_set<CpuEntry, CpuEntryHash> cpuEntries;
 
     Port* port(uint32_t word) const;
     Lif* lif(uint32_t word) const;
