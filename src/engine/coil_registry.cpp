@@ -55,18 +55,15 @@ void countClientService(const coilServiceNode* sr, bool added) {
     if (it != c.perPeer.end() && --it->second == 0) c.perPeer.erase(it);
 }
 
+// FNV-1a over the terminated client identifier, then the VLAN instance.
+uint32_t keyTag(const char* clientId, uint32_t vlanIfInstance) {
+    uint32_t h = 2166136261u;
+    for (const char* c = clientId; *c != '\0'; c++) h = (h ^ uint8_t(*c)) * 16777619u;
+    for (int shift = 0; shift < 32; shift += 8) h = (h ^ ((vlanIfInstance >> shift) & 0xff)) * 16777619u;
+    return h;
+}
+
 }  // namespace
-
-int coilInsertServiceNode(coilServiceNode* sr) {
-    const int rc = p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
-    if (rc == 0) countClientService(sr, true);
-    return rc;
-}
-
-void coilRemoveServiceNode(coilServiceNode* sr) {
-    p2BtreeDelete(sr, &coilGlobal.root1);
-    countClientService(sr, false);
-}
 
 uint32_t coilClientServiceCount(void) { return clientServiceCounts().all; }
 
@@ -78,17 +75,41 @@ uint32_t coilPeerServiceCount(uint32_t peerId) {
 
 void coilResetServiceCounts(void) { clientServiceCounts() = ClientServiceCounts{}; }
 
-int coilInsertServiceId(coilServiceIdNode* id) { return p2BtreeInsert(id, &coilGlobal.root2, fcmpCoilServiceIdKey); }
+// Lookups go through the hash indexes; the trees keep the order that walks
+// rely on. Both change together, only here.
+int coilInsertServiceNode(coilServiceNode* sr) {
+    const int rc = p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
+    if (rc == 0) {
+        coilIndexAdd(&coilGlobal.keyIndex, keyTag(sr->hdr.clientId, sr->hdr.vlanIfInstance), sr);
+        countClientService(sr, true);
+    }
+    return rc;
+}
 
-void coilRemoveServiceId(coilServiceIdNode* id) { p2BtreeDelete(id, &coilGlobal.root2); }
+void coilRemoveServiceNode(coilServiceNode* sr) {
+    if (p2BtreeDelete(sr, &coilGlobal.root1) == 0)
+        coilIndexRemove(&coilGlobal.keyIndex, keyTag(sr->hdr.clientId, sr->hdr.vlanIfInstance), sr);
+    countClientService(sr, false);
+}
+
+int coilInsertServiceId(coilServiceIdNode* id) {
+    const int rc = p2BtreeInsert(id, &coilGlobal.root2, fcmpCoilServiceIdKey);
+    if (rc == 0) coilIndexAdd(&coilGlobal.idIndex, id->serviceId, id);
+    return rc;
+}
+
+void coilRemoveServiceId(coilServiceIdNode* id) {
+    if (p2BtreeDelete(id, &coilGlobal.root2) == 0) coilIndexRemove(&coilGlobal.idIndex, id->serviceId, id);
+}
 
 coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstance) {
-    // Only the key fields are set: the comparison reads nothing else, and a
-    // whole zeroed record would cost more than the search.
-    coilServiceNode key;
-    coilCopyText(key.hdr.clientId, sizeof key.hdr.clientId, clientId);
-    key.hdr.vlanIfInstance = vlanIfInstance;
-    return static_cast<coilServiceNode*>(findNode(&key, coilGlobal.root1, fcmpCoilServiceNodeKey));
+    char key[COIL_CLIENT_ID_SIZE];
+    coilCopyText(key, sizeof key, clientId);
+    return static_cast<coilServiceNode*>(
+        coilIndexFind(&coilGlobal.keyIndex, keyTag(key, vlanIfInstance), [&](const void* record) {
+            const auto* sr = static_cast<const coilServiceNode*>(record);
+            return sr->hdr.vlanIfInstance == vlanIfInstance && std::strcmp(sr->hdr.clientId, key) == 0;
+        }));
 }
 
 coilServiceNode* findCoilServiceNextNode(const char* clientId, uint32_t vlanIfInstance) {
@@ -99,9 +120,9 @@ coilServiceNode* findCoilServiceNextNode(const char* clientId, uint32_t vlanIfIn
 coilServiceNode* findCoilServiceFirstNode(void) { return coilFirstService(); }
 
 coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
-    coilServiceIdNode key{};
-    key.serviceId = serviceId;
-    return static_cast<coilServiceIdNode*>(findNode(&key, coilGlobal.root2, fcmpCoilServiceIdKey));
+    // The tag is the identifier itself: a matching slot is the record.
+    return static_cast<coilServiceIdNode*>(
+        coilIndexFind(&coilGlobal.idIndex, serviceId, [](const void*) { return true; }));
 }
 
 uint32_t coilNextServiceId(void) {
