@@ -1,5 +1,6 @@
 // Text buffers of the configuration backend: bufferPutf with the library's
 // own conversions (%b, %M, %P), bufferPuts and bufferReset.
+#include <bit>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -233,20 +234,30 @@ std::string formatPortList(const PORTLIST_T* list) {
     auto portText = [&](uint32_t slot, uint32_t port) {
         return oneSlot ? std::to_string(port) : std::to_string(slot) + ":" + std::to_string(port);
     };
-    auto isSet = [&](uint32_t group, uint32_t port) {
-        uint32_t bit = port - 1;
-        return (list->group[group][bit / 32] & (0x80000000u >> (bit % 32))) != 0;
-    };
+    // Port p is bit p-1 from the top of the group; ports 1..256 of a slot
+    // read as one 256-bit number, so whole words of unset ports are skipped
+    // and runs of set ports are counted a word at a time.
+    auto bits = [&](uint32_t group, uint32_t bit) { return list->group[group][bit / 32] << (bit % 32); };
     for (uint32_t group = 0; group < 32; ++group) {
         uint32_t slot = first + group;
-        for (uint32_t port = 1; port <= 256; ++port) {
-            if (!isSet(group, port)) continue;
-            uint32_t last = port;
-            while (last < 256 && isSet(group, last + 1)) ++last;
+        uint32_t bit = 0;
+        while (bit < 256) {
+            uint32_t word = bits(group, bit);
+            if (word == 0) {
+                bit = (bit | 31) + 1;
+                continue;
+            }
+            bit += uint32_t(std::countl_zero(word));
+            uint32_t end = bit;  // one past the run of set bits
+            while (end < 256) {
+                const uint32_t ones = uint32_t(std::countl_one(bits(group, end)));
+                end += ones;
+                if (ones == 0 || end % 32 != 0) break;
+            }
             if (!out.empty()) out.push_back(',');
-            out += portText(slot, port);
-            if (last > port) out += "-" + portText(slot, last);
-            port = last;
+            out += portText(slot, bit + 1);
+            if (end - 1 > bit) out += "-" + portText(slot, end);
+            bit = end;
         }
     }
     return out;
