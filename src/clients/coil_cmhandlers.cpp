@@ -149,7 +149,7 @@ int coilServiceStatus_t_get(cmRequest_t* request, coilServiceStatus_t* key) {
     r->vlanIfInstance = sr->hdr.vlanIfInstance;
     coilCopyText(r->vlan, sizeof r->vlan, sr->target.vlan);
     coilCopyText(r->clientIdentifier, sizeof r->clientIdentifier, sr->hdr.clientId);
-    coilCopyText(r->statusString, sizeof r->statusString, sr->serviceStats.statusString);
+    coilCopyText(r->statusString, sizeof r->statusString, coilStatusText(sr));
     r->statusFlag = uint16_t(sr->serviceStats.statusFlag);
     r->pollCount = uint16_t(sr->serviceStats.pollCount);
     for (unsigned f : {COIL_SS_VLAN_IF_INSTANCE, COIL_SS_VLAN, COIL_SS_CLIENT_IDENTIFIER, COIL_SS_STATUS_STRING,

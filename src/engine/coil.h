@@ -7,6 +7,7 @@
 
 #include "dispatch.h"
 #include "dm.h"
+#include "engine/coil_index.h"
 #include "kytimer.h"
 #include "miracommon.h"
 #include "p2btree.h"
@@ -121,6 +122,24 @@ enum { COIL_POLL_ACTION_NONE = 0, COIL_POLL_ACTION_SEND = 1, COIL_POLL_ACTION_CL
 struct coilServiceNode;
 typedef void (*coilStateHandler_t)(coilServiceNode* sr, uint32_t event);
 
+// How getPortStr shows a port: nothing (unknown port), its number alone
+// (a switch of one slot) or slot and number.
+enum { COIL_PORT_TEXT_NONE = 0, COIL_PORT_TEXT_PORT = 1, COIL_PORT_TEXT_SLOT_PORT = 2 };
+struct coilPortText_t {
+    uint8_t form;
+    uint16_t slot;
+    uint16_t port;
+};
+
+// A report's status text that is owed but not yet written: what it will
+// say, fixed when the report was made. Event 0: nothing is owed.
+struct coilOwedText_t {
+    uint32_t event;
+    uint32_t pollCount;
+    uint32_t detectCount;
+    coilPortText_t ingress;
+};
+
 // One loop-detection service; its address is its node in the key tree.
 struct coilServiceNode {
     p2BtreeNode_t treeNode;
@@ -141,6 +160,9 @@ struct coilServiceNode {
     // (monotonic microseconds, 0 never), and whether a start waits for its turn.
     int64_t clientStartUsec;
     uint8_t clientStartPending;
+    // A loop storm reports many times a second and the text is read rarely:
+    // reports leave it owed, and coilStatusText writes it when it is read.
+    coilOwedText_t owedText;
 };
 static_assert(offsetof(coilServiceNode, treeNode) == 0);
 
@@ -185,6 +207,10 @@ struct coilGlobal_t {
     uint32_t coilClients;
     uint32_t coilEnable;
     uint16_t disablePortWaitTime;
+    // Hash indexes beside the two trees, kept by the registry's insert and
+    // remove operations: services by key, identifier records by serviceId.
+    coilIndex_t keyIndex;
+    coilIndex_t idIndex;
 };
 extern coilGlobal_t coilGlobal;
 extern uint32_t g_pNodeId;
@@ -259,6 +285,13 @@ int coilVerifyTlv(const uint8_t** value, uint16_t* valueLength);
 int coilSendPdu(coilServiceNode* sr, coilPduBuf_t* frame);
 int coilTransmitPdu(coilPduBuf_t* frame, uint32_t vlanIfInstance, uint32_t txPort, uint32_t kind);
 int coilProcessPdu(const uint8_t* value);
+// The same two steps with one identifier search per frame: verification
+// hands the identifier record it found (set whenever it returns 0) to
+// matching, which would otherwise search again.
+int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdNode** found);
+int coilProcessPduOf(const uint8_t* value, coilServiceIdNode* id);
+// Verification, then on acceptance matching, of the frame in coilRecvPdu.
+int coilVerifyAndProcessPdu(void);
 void recvPduCheckpoint(const coilRecvPdu_t* record);
 
 // --- State machine and timers (coil_state, coil_lib) ---
@@ -282,6 +315,11 @@ const char* coilStateName(uint8_t state);
 // --- Reporting (coil_state) ---
 int reportCoilStatus(coilServiceNode* sr, uint32_t event);
 void printCoilReport(coilServiceNode* sr, uint32_t event);
+// The service's status text (serviceStats.statusString), written first when
+// a report left it owed. Every reader of the text goes through here.
+const char* coilStatusText(coilServiceNode* sr);
+// Forgets an owed text, for writers of the whole statistics record.
+inline void coilForgetOwedText(coilServiceNode* sr) { sr->owedText.event = 0; }
 int generateSnmpTrap(coilServiceNode* sr, uint32_t event);
 const char* getPortStr(uint32_t slot, uint32_t port);
 

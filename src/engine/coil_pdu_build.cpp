@@ -41,6 +41,11 @@ int coilBuildPdu(const coilTarget_t* target, uint32_t serviceId, coilPduBuf_t* f
 }
 
 int coilVerifyTlv(const uint8_t** value, uint16_t* valueLength) {
+    coilServiceIdNode* id = nullptr;
+    return coilVerifyTlvOf(value, valueLength, &id);
+}
+
+int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdNode** found) {
     coilRecvPdu_t& rx = coilRecvPdu;
     vlanIf_t* vlanIf = nullptr;
     if (vlanLibGetVlanIfByInstance(rx.vlanIfInstance, &vlanIf) != 1 || vlanIf == nullptr) return 2;
@@ -81,6 +86,7 @@ int coilVerifyTlv(const uint8_t** value, uint16_t* valueLength) {
         COIL_TRACE("[1] Could not locate service node for ID %u \n", serviceId);
         return 2;
     }
+    *found = id;
     if (id->sr->hdr.clientType != COIL_CLIENT_OPERATOR) return 0;
 
     lif_t* lif = nullptr;

@@ -25,19 +25,27 @@ int rxCoilPdu(int, void*, int, int, int cond) {
     if (rx.rxLength >= 0 && rx.rxLength < int32_t(sizeof rx.frame))
         std::memset(rx.frame + rx.rxLength, 0, sizeof rx.frame - size_t(rx.rxLength));
 
+    return coilVerifyAndProcessPdu();
+}
+
+int coilVerifyAndProcessPdu(void) {
     const uint8_t* value = nullptr;
     uint16_t valueLength = 0;
-    const int rc = coilVerifyTlv(&value, &valueLength);
+    coilServiceIdNode* id = nullptr;
+    const int rc = coilVerifyTlvOf(&value, &valueLength, &id);
     if (rc != 0) return rc;
-    return coilProcessPdu(value);
+    return coilProcessPduOf(value, id);
 }
 
 int coilProcessPdu(const uint8_t* value) {
+    return coilProcessPduOf(value, findCoilServiceIdNode(coilGetBe32(value + 12)));
+}
+
+int coilProcessPduOf(const uint8_t* value, coilServiceIdNode* id) {
     const uint32_t txVlanId = coilGetBe32(value + 4);
     const uint32_t txPortId = coilGetBe32(value + 8);
     const uint32_t serviceId = coilGetBe32(value + 12);
 
-    coilServiceIdNode* id = findCoilServiceIdNode(serviceId);
     if (id == nullptr) {
         COIL_TRACE("Could not locate service node for ID %u \n", serviceId);
         return 1;

@@ -54,6 +54,56 @@ void logReport(coilServiceNode* sr, uint32_t event) {
                       int(sr->serviceStats.detectCount), ingress, egress);
 }
 
+// What getPortStr would print for the port, found now; the trace of an
+// unknown port is logged now too.
+coilPortText_t findPortText(uint32_t slot, uint32_t port) {
+    lif_t* lif = nullptr;
+    vlanLibGetLifBySlotPort(uint16_t(slot), uint16_t(port), &lif);
+    if (lif == nullptr) {
+        COIL_TRACE("ERROR: Cannot find pif for %d:%d\n", slot & 0xffff, port & 0xffff);
+        return coilPortText_t{COIL_PORT_TEXT_NONE, 0, 0};
+    }
+    return coilPortText_t{uint8_t(dmConfig.slotCount < 2 ? COIL_PORT_TEXT_PORT : COIL_PORT_TEXT_SLOT_PORT), lif->slot,
+                          lif->port};
+}
+
+void printPortText(const coilPortText_t& text, char* out, size_t size) {
+    if (text.form == COIL_PORT_TEXT_PORT)
+        std::snprintf(out, size, "%d", text.port);
+    else if (text.form == COIL_PORT_TEXT_SLOT_PORT)
+        std::snprintf(out, size, "%d:%d", text.slot, text.port);
+}
+
+void writeText(coilServiceNode* sr, const coilOwedText_t& text) {
+    char* out = sr->serviceStats.statusString;
+    const size_t size = sizeof sr->serviceStats.statusString;
+    const char* vlan = sr->target.vlan;
+    if (text.event == EV_LOOP_DETECTED) {
+        char port[16] = {};
+        printPortText(text.ingress, port, sizeof port);
+        std::snprintf(out, size,
+                      "# LOOP DETECTED # --- vlan \"%s\" coil statistics ---\n%d packets transmitted, %d received, "
+                      "ingress port %s\n",
+                      vlan, text.pollCount, text.detectCount, port);
+    } else if (text.event == EV_LD_TIMER_EXPIRY) {
+        std::snprintf(out, size,
+                      "# NO LOOP DETECTED # --- vlan \"%s\" coil statistics ---\n%d packets transmitted, %d received, "
+                      "ingress port (nil)\n",
+                      vlan, text.pollCount, text.detectCount);
+    }
+}
+
+// The text of this report, owed until it is read.
+void oweText(coilServiceNode* sr, uint32_t event) {
+    if (event != EV_LOOP_DETECTED && event != EV_LD_TIMER_EXPIRY) return;
+    coilOwedText_t& owed = sr->owedText;
+    owed.event = event;
+    owed.pollCount = sr->serviceStats.pollCount;
+    owed.detectCount = sr->serviceStats.detectCount;
+    owed.ingress = event == EV_LOOP_DETECTED ? findPortText(sr->target.inLif.slot, sr->target.inLif.port)
+                                             : coilPortText_t{};
+}
+
 }  // namespace
 
 int reportCoilStatus(coilServiceNode* sr, uint32_t event) {
@@ -73,7 +123,7 @@ int reportCoilStatus(coilServiceNode* sr, uint32_t event) {
     }
     if (sr->hdr.clientType == COIL_CLIENT_OPERATOR) {
         const uint32_t action = sr->target.action;
-        if (hasText(action)) printCoilReport(sr, event);
+        if (hasText(action)) oweText(sr, event);
         if (hasLog(action)) logReport(sr, event);
         if (hasTrap(action) && event == EV_LOOP_DETECTED) generateSnmpTrap(sr, EV_LOOP_DETECTED);
         if (sr->target.disablePort != 0) coilControlPortDisable(sr, event);
@@ -83,20 +133,16 @@ int reportCoilStatus(coilServiceNode* sr, uint32_t event) {
 }
 
 void printCoilReport(coilServiceNode* sr, uint32_t event) {
-    char* out = sr->serviceStats.statusString;
-    const size_t size = sizeof sr->serviceStats.statusString;
-    if (event == EV_LOOP_DETECTED) {
-        std::snprintf(out, size,
-                      "# LOOP DETECTED # --- vlan \"%s\" coil statistics ---\n%d packets transmitted, %d received, "
-                      "ingress port %s\n",
-                      sr->target.vlan, sr->serviceStats.pollCount, sr->serviceStats.detectCount,
-                      getPortStr(sr->target.inLif.slot, sr->target.inLif.port));
-    } else if (event == EV_LD_TIMER_EXPIRY) {
-        std::snprintf(out, size,
-                      "# NO LOOP DETECTED # --- vlan \"%s\" coil statistics ---\n%d packets transmitted, %d received, "
-                      "ingress port (nil)\n",
-                      sr->target.vlan, sr->serviceStats.pollCount, sr->serviceStats.detectCount);
+    oweText(sr, event);
+    coilStatusText(sr);
+}
+
+const char* coilStatusText(coilServiceNode* sr) {
+    if (sr->owedText.event != 0) {
+        writeText(sr, sr->owedText);
+        coilForgetOwedText(sr);
     }
+    return sr->serviceStats.statusString;
 }
 
 int generateSnmpTrap(coilServiceNode* sr, uint32_t) {
@@ -115,15 +161,7 @@ const char* getPortStr(uint32_t slot, uint32_t port) {
     static unsigned counter = 0;
     char* buffer = buffers[counter % 5];
     std::memset(buffer, 0, sizeof buffers[0]);
-    lif_t* lif = nullptr;
-    vlanLibGetLifBySlotPort(uint16_t(slot), uint16_t(port), &lif);
-    if (lif == nullptr) {
-        COIL_TRACE("ERROR: Cannot find pif for %d:%d\n", slot & 0xffff, port & 0xffff);
-    } else if (dmConfig.slotCount < 2) {
-        std::snprintf(buffer, sizeof buffers[0], "%d", lif->port);
-    } else {
-        std::snprintf(buffer, sizeof buffers[0], "%d:%d", lif->slot, lif->port);
-    }
+    printPortText(findPortText(slot, port), buffer, sizeof buffers[0]);
     counter++;
     return buffer;
 }

@@ -112,8 +112,9 @@ uint32_t coilCpRecordLength(uint8_t type) {
     }
 }
 
-void coilCpFillService(coilCpService_t* rec, const coilServiceNode* sr, uint8_t command) {
+void coilCpFillService(coilCpService_t* rec, coilServiceNode* sr, uint8_t command) {
     std::memset(rec, 0, sizeof *rec);
+    coilStatusText(sr);
     rec->hdr = {COIL_CP_SERVICE, command, COIL_CP_SERVICE_LEN};
     rec->svcHdr = sr->hdr;
     rec->serviceStats = sr->serviceStats;

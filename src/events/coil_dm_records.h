@@ -75,7 +75,7 @@ static_assert(offsetof(coilCpPortControl_t, timeDisabled) == 80);
 uint32_t coilCpRecordLength(uint8_t type);
 
 // Fill a record from the live service or port control entry (command as given).
-void coilCpFillService(coilCpService_t* rec, const coilServiceNode* sr, uint8_t command);
+void coilCpFillService(coilCpService_t* rec, coilServiceNode* sr, uint8_t command);
 void coilCpFillPortControl(coilCpPortControl_t* rec, const coilPortControl* pc, uint8_t command);
 
 // Encoders write exactly the record's length; decoders read exactly that

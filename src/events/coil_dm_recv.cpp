@@ -22,9 +22,7 @@ void applyRecvPdu(const uint8_t* message, uint32_t length) {
     coilRecvPdu_t rec;
     coilCpDecodeRecvPdu(message, &rec);
     recvPduCheckpoint(&rec);
-    const uint8_t* value = nullptr;
-    uint16_t valueLength = 0;
-    if (coilVerifyTlv(&value, &valueLength) == 0) coilProcessPdu(value);
+    coilVerifyAndProcessPdu();
 }
 
 // Gives the service a new identifier. When another service still holds
@@ -133,6 +131,7 @@ uint32_t coil_parse_cp_service(const uint8_t* record) {
     if (rec.hdr.command != COIL_CP_CMD_UPDATE) return COIL_CP_SERVICE_LEN;
 
     sr->serviceStats = rec.serviceStats;
+    coilForgetOwedText(sr);
     if (rec.serviceId != sr->serviceId) changeServiceId(sr, rec.serviceId);
     sr->prevState = rec.prevState;
     sr->target.inPif = rec.inPif;

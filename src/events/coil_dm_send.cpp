@@ -15,7 +15,7 @@ bool mayCheckpoint() {
     return (dmGetProcessFlags(0) & DM_PROCESS_FLAG_CHECKPOINTING) != 0 && dmConfig.node_state == NM_STATE_PRIMARY;
 }
 
-void encodeService(const coilServiceNode* sr, uint8_t* out) {
+void encodeService(coilServiceNode* sr, uint8_t* out) {
     coilCpService_t rec;
     coilCpFillService(&rec, sr, COIL_CP_CMD_UPDATE);
     coilCpEncodeService(&rec, out);

@@ -76,6 +76,7 @@ int coilHandleRemPortFromVlan(const char*, uint32_t vlanIfInstance, uint32_t ifI
 int coilHandleVlanRename(const char*, const char* newName, uint32_t vlanIfInstance) {
     for (coilServiceNode* sr = coilFirstService(); sr != nullptr; sr = coilNextService(sr)) {
         if (sr->hdr.vlanIfInstance != vlanIfInstance) continue;
+        coilStatusText(sr);  // an owed text names the VLAN as it was called then
         coilCopyText(sr->target.vlan, sizeof sr->target.vlan, newName);
         COIL_TRACE("sr->target.vlan %s", sr->target.vlan);
     }

@@ -38,7 +38,7 @@ TEST_F(Loop, ACabledLoopIsReportedCutReleasedAndCutAgainUntilUncabled) {
     coilServiceNode* sr = findCoilServiceNode("1", 100);
     EXPECT_EQ(sr->serviceStats.rxpkts, 1u);
     EXPECT_EQ(sr->state, COIL_STATE_LOOP_DETECTION) << "a periodic run keeps polling";
-    EXPECT_NE(std::string(sr->serviceStats.statusString).find("# LOOP DETECTED # --- vlan \"blue\""),
+    EXPECT_NE(std::string(coilStatusText(sr)).find("# LOOP DETECTED # --- vlan \"blue\""),
               std::string::npos);
     ASSERT_NE(coilPortControlGet(port(1, 2)), nullptr);
 

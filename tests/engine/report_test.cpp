@@ -85,7 +85,7 @@ TEST(ClientReport, ALoopGoesToThePeerAsMessageType2WithTheRecordedPorts) {
     EXPECT_EQ(coilGetBe32(m.data() + 1164), 100u);                // txVlanId
     EXPECT_EQ(coilGetBe32(m.data() + 1168), port(1, 1));          // txPortId
     EXPECT_EQ(sr->state, COIL_STATE_INIT) << "a client daemon's run stops at its first loop";
-    EXPECT_EQ(std::string(sr->serviceStats.statusString), "") << "no status text for a client daemon";
+    EXPECT_EQ(std::string(coilStatusText(sr)), "") << "no status text for a client daemon";
     mira::setSendSink(nullptr);
 }
 

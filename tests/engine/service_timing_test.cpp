@@ -52,7 +52,7 @@ TEST_F(Timing, AFinishedRunWithATextStaysThreeSecondsUnlessItsStatusIsRead) {
     coilServiceNode* sr = findCoilServiceNode("1", 100);
     ASSERT_NE(sr, nullptr);
     EXPECT_EQ(sr->state, COIL_STATE_INIT);
-    EXPECT_STREQ(sr->serviceStats.statusString,
+    EXPECT_STREQ(coilStatusText(sr),
                  "# NO LOOP DETECTED # --- vlan \"blue\" coil statistics ---\n1 packets transmitted, 0 received, "
                  "ingress port (nil)\n");
     h.advance(2);
