@@ -58,12 +58,46 @@ void installModel(std::unique_ptr<Model> fresh) {
     current() = std::move(fresh);
 }
 
+namespace {
+constexpr uint32_t kFlatVlanInstances = 1u << 16;
+size_t lifSlot(uint32_t word) { return size_t(wordSlot(word)) * 257 + wordPort(word); }
+bool flatLifWord(uint32_t word) { return wordSlot(word) <= 255 && wordPort(word) <= 256; }
+}  // namespace
+
+void Model::indexPort(uint32_t word, Port* p) {
+    portByWord[word] = p;
+    if (!flatLifWord(word)) return;
+    if (lifSlot(word) >= portTable.size()) portTable.resize(lifSlot(word) + 1);
+    portTable[lifSlot(word)] = p;
+}
+
 Port* Model::port(uint32_t word) const {
+    if (flatLifWord(word)) return lifSlot(word) < portTable.size() ? portTable[lifSlot(word)] : nullptr;
     auto it = portByWord.find(word);
     return it == portByWord.end() ? nullptr : it->second;
 }
 
+void Model::indexVlan(uint32_t instance, Vlan* vlan) {
+    if (instance >= kFlatVlanInstances) {
+        if (vlan)
+            largeVlanInstances[instance] = vlan;
+        else
+            largeVlanInstances.erase(instance);
+        return;
+    }
+    if (instance >= vlanTable.size()) vlanTable.resize(instance + 1);
+    vlanTable[instance] = vlan;
+}
+
+void Model::indexLif(uint32_t word, Lif* l) {
+    lifByWord[word] = l;
+    if (!flatLifWord(word)) return;
+    if (lifSlot(word) >= lifTable.size()) lifTable.resize(lifSlot(word) + 1);
+    lifTable[lifSlot(word)] = l;
+}
+
 Lif* Model::lif(uint32_t word) const {
+    if (flatLifWord(word)) return lifSlot(word) < lifTable.size() ? lifTable[lifSlot(word)] : nullptr;
     auto it = lifByWord.find(word);
     return it == lifByWord.end() ? nullptr : it->second;
 }
@@ -74,8 +108,10 @@ Vlan* Model::vlanByName(const std::string& name) const {
 }
 
 Vlan* Model::vlanByInstance(uint32_t instance) const {
-    auto it = vlanByInstanceIndex.find(instance);
-    return it == vlanByInstanceIndex.end() ? nullptr : it->second;
+    if (instance < vlanTable.size()) return vlanTable[instance];
+    if (instance < kFlatVlanInstances) return nullptr;
+    auto it = largeVlanInstances.find(instance);
+    return it == largeVlanInstances.end() ? nullptr : it->second;
 }
 
 Vlan* Model::vlanByTag(uint16_t tag) const {
@@ -145,8 +181,8 @@ std::string Model::setChassis(const Mac& mac, int slots, int first, int portsPer
             lifp->rec.port = uint16_t(p);
             lifp->rec.pif = &port->rec;
             lifp->ports.push_back(port.get());
-            portByWord[w] = port.get();
-            lifByWord[w] = lifp.get();
+            indexPort(w, port.get());
+            indexLif(w, lifp.get());
             ports.push_back(std::move(port));
             lifs.push_back(std::move(lifp));
         }
@@ -184,10 +220,10 @@ std::string Model::addTrunk(uint32_t word, const std::vector<uint32_t>& members)
         Lif* own = pp->lif;
         pp->lif = t.get();
         pp->rec.lif = &t->rec;
-        lifByWord[pp->word] = t.get();
+        indexLif(pp->word, t.get());
         lifs.erase(std::find_if(lifs.begin(), lifs.end(), [own](auto& x) { return x.get() == own; }));
     }
-    lifByWord[word] = t.get();
+    indexLif(word, t.get());
     const ChassisInfo& c = chassis;
     if (s < c.slotFirst || s >= c.slotFirst + c.slotCount) trunkSlots.insert(s);
     lifs.push_back(std::move(t));
@@ -209,7 +245,7 @@ std::string Model::addVlan(const std::string& name, uint32_t instance, uint16_t 
     v->rec.tag = tag;
     vlanNames[name] = v.get();
     liveVlanTags[tag] = v.get();
-    vlanByInstanceIndex[instance] = v.get();
+    indexVlan(instance, v.get());
     vlans[instance] = std::move(v);
     return "";
 }
@@ -355,7 +391,7 @@ void Model::eraseVlan(uint32_t instance) {
     Vlan* v = it->second.get();
     if (auto n = vlanNames.find(v->rec.name); n != vlanNames.end() && n->second == v) vlanNames.erase(n);
     if (auto t = liveVlanTags.find(v->rec.tag); t != liveVlanTags.end() && t->second == v) liveVlanTags.erase(t);
-    vlanByInstanceIndex.erase(instance);
+    indexVlan(instance, nullptr);
     vlans.erase(it);
 }
 

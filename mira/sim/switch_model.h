@@ -89,7 +89,17 @@ struct Model {
     std::unordered_map<uint32_t, Lif*> lifByWord;  // trunk members map to their trunk
     std::set<uint16_t> trunkSlots;                 // slots holding trunks outside the chassis
     std::map<uint32_t, std::unique_ptr<Vlan>> vlans;  // by instance
-    std::unordered_map<uint32_t, Vlan*> vlanByInstanceIndex;  // the same, for lookups per frame
+    // Lookups run per frame and per copy sent: flat tables by VLAN instance
+    // (below kFlatVlanInstances; larger ones in the hash map) and by port
+    // word (slot * 257 + port), filled with every change of `vlans`,
+    // `portByWord` and `lifByWord`.
+    std::vector<Vlan*> vlanTable;
+    std::unordered_map<uint32_t, Vlan*> largeVlanInstances;
+    std::vector<Port*> portTable;
+    std::vector<Lif*> lifTable;
+    void indexPort(uint32_t word, Port* port);
+    void indexVlan(uint32_t instance, Vlan* vlan);
+    void indexLif(uint32_t word, Lif* lif);
     // Indexes kept with every change of a VLAN's name, tag or life: lookups
     // by name and by tag run per request and per frame.
     std::unordered_map<std::string, Vlan*> vlanNames;
