@@ -61,6 +61,11 @@ private:
 bool decodeEntities(std::string_view in, std::string* out) {
     static const std::pair<std::string_view, char> kEntities[] = {
         {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    // Most values have no entity: one copy, no growth character by character.
+    if (in.find('&') == std::string_view::npos) {
+        out->assign(in);
+        return true;
+    }
     out->clear();
     for (size_t i = 0; i < in.size();) {
         if (in[i] != '&') {
@@ -91,7 +96,7 @@ bool readAttr(Reader& r, XmlRecord* record, std::string* error) {
     std::string name;
     if (!r.name(&name)) return fail(error, r, "malformed element name");
     if (r.take("/>")) {
-        record->attrs.emplace_back(name, "");
+        record->attrs.emplace_back(std::move(name), std::string());
         return true;
     }
     if (!r.take(">")) return fail(error, r, "'>' expected after <" + name);
@@ -135,8 +140,12 @@ const std::string* XmlRecord::find(std::string_view name) const {
 bool parseXmlRecords(std::string_view text, std::vector<XmlRecord>* out, std::string* error) {
     std::vector<XmlRecord> records;
     Reader r(text);
+    // Records of one reply have the same attributes: each record's list is
+    // made as long as the last one's at once, not grown step by step.
+    size_t attrsOfLast = 0;
     for (r.skipBlanks(); !r.done(); r.skipBlanks()) {
         XmlRecord record;
+        record.attrs.reserve(attrsOfLast);
         if (!r.take("<") || !r.name(&record.object)) return fail(error, r, "record element expected");
         if (r.take("/>")) {
             records.push_back(std::move(record));
@@ -150,6 +159,7 @@ bool parseXmlRecords(std::string_view text, std::vector<XmlRecord>* out, std::st
         }
         r.take("</");
         if (!r.take(record.object) || !r.take(">")) return fail(error, r, "</" + record.object + "> expected");
+        attrsOfLast = record.attrs.size();
         records.push_back(std::move(record));
     }
     *out = std::move(records);
