@@ -1,8 +1,7 @@
 // Configuration at full-chassis scale: 12,282 services created through the
-// operator path and removed again; lookups by identifier and by key.
+// operator path and removed again (the lookups are bench_lookup's, in a
+// process of their own).
 #include <benchmark/benchmark.h>
-
-#include <random>
 
 #include "mira/core/cmmgr.h"
 #include "support/full_chassis.h"
@@ -37,35 +36,5 @@ void BM_CreateAndRemoveFullChassis(benchmark::State& state) {
     state.counters["services"] = coilbench::kFullChassisServices;
 }
 BENCHMARK(BM_CreateAndRemoveFullChassis)->Unit(benchmark::kMillisecond);
-
-void withFullChassis() {
-    coilbench::startDaemon();
-    if (coilGlobal.coilClients == 0) createAll();
-}
-
-void BM_LookupById(benchmark::State& state) {
-    withFullChassis();
-    std::mt19937 rng(1);
-    std::uniform_int_distribution<uint32_t> id(1, coilGlobal.gServiceId);
-    uint32_t ids[1024];
-    for (uint32_t& i : ids) i = id(rng);
-    size_t k = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(findCoilServiceIdNode(ids[k++ & 1023]));
-}
-BENCHMARK(BM_LookupById);
-
-void BM_LookupByKey(benchmark::State& state) {
-    withFullChassis();
-    std::mt19937 rng(2);
-    std::uniform_int_distribution<uint32_t> vlan(1, coilbench::kVlans);
-    std::pair<const char*, uint32_t> keys[1024];
-    for (auto& key : keys) key = {kClients[rng() % 3], vlan(rng)};
-    size_t k = 0;
-    for (auto _ : state) {
-        const auto& key = keys[k++ & 1023];
-        benchmark::DoNotOptimize(findCoilServiceNode(key.first, key.second));
-    }
-}
-BENCHMARK(BM_LookupByKey);
 
 }  // namespace

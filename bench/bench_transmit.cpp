@@ -1,6 +1,8 @@
-// One poll of a service on a 48-port VLAN: per copy, patch the egress word,
-// update the checksum incrementally and hand the copy to a discarding
-// packet layer; against the same with a full checksum per copy.
+// One poll of a service on one hot VLAN of 48 ports (bench_transmit_chassis
+// polls across 4,094 VLANs): per copy, patch the egress word, update the
+// checksum incrementally and hand the copy to a discarding packet layer;
+// against the same with a full checksum per copy. Leaves out the build of
+// the PDU and timers.
 #include <benchmark/benchmark.h>
 
 #include "clients/coil_service.h"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Instruction counts of the hot paths under callgrind: figures that do not
+# move with the load of a shared machine, unlike wall or CPU time.
+#   receive  the daemon's own path per frame of the 4,094-service storm:
+#            rxCoilPdu minus the recvKypkt it calls
+#   lookup   findCoilServiceIdNode and findCoilServiceNode per call
+#   tick     one full-chassis tick (mira::advanceSeconds(1))
+# Usage: scripts/bench-callgrind.sh (after scripts/bench.sh built build-bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bench=build-bench/bench
+out=$(mktemp -d "${TMPDIR:-/tmp}/coil-callgrind.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+
+# Runs a benchmark under callgrind collecting only inside the function.
+profile() {  # file, function pattern, benchmark binary, filter
+    valgrind --tool=callgrind --callgrind-out-file="$out/$1" --collect-atstart=no --toggle-collect="$2" \
+        "$bench/$3" --benchmark_filter="$4" --benchmark_min_time=0.01 >/dev/null 2>&1
+}
+
+# Inclusive instructions and calls of a function in a profile.
+cost() {  # file, function name as callgrind_annotate prints it (a prefix)
+    callgrind_annotate --threshold=100 --inclusive=yes --tree=caller "$out/$1" 2>/dev/null | awk -v f="$2" '
+        /^ *$/ { calls = 0; next }
+        index($0, " < ") { if (match($0, /\(([0-9,]+)x\)/)) { c = substr($0, RSTART + 1, RLENGTH - 3); gsub(",", "", c); calls += c } }
+        index($0, " *  ") && index($0, f) && !done { ir = $1; gsub(",", "", ir); total = calls; done = 1 }
+        END { printf "%d %d\n", ir, total }'
+}
+
+per_call() { awk '{ if ($2 > 0) printf "%.0f", $1 / $2; else printf "?" }'; }
+
+profile receive 'rxCoilPdu*' bench_receive '^BM_StormReceivePath$'
+read -r rx_ir rx_calls < <(cost receive "rxCoilPdu(")
+read -r read_ir _ < <(cost receive "recvKypkt(")
+echo "receive, storm of 4,094 services: $(( (rx_ir - read_ir) / rx_calls )) instructions per frame" \
+     "($(( rx_ir / rx_calls )) with the read, $(( read_ir / rx_calls )) the read alone; $rx_calls frames)"
+
+profile lookup_id 'findCoilServiceIdNode*' bench_lookup '^BM_LookupById$'
+echo "lookup by identifier: $(cost lookup_id "findCoilServiceIdNode(" | per_call) instructions per call"
+profile lookup_key 'findCoilServiceNode*' bench_lookup '^BM_LookupByKey$'
+echo "lookup by key: $(cost lookup_key "findCoilServiceNode(" | per_call) instructions per call"
+
+profile tick 'mira::advanceSeconds*' bench_tick '^BM_FullChassisTick$'
+echo "full-chassis tick: $(cost tick "mira::advanceSeconds(" | per_call) instructions per tick"
