@@ -398,7 +398,7 @@ int LinuxSwitch::openKypkt() {
 int LinuxSwitch::attachKypktFilter(int fd, kypktFilterSpec_t* spec) {
     if (fd != descriptor_ || fd < 0) return fail(EBADF);
     if (!spec) return fail(EINVAL);
-    // The specification's tag is a big-endian 16-bit word at offset 28.
+    // The filter spec's tag is a big-endian 16-bit word at offset 28.
     const auto* bytes = reinterpret_cast<const uint8_t*>(spec);
     const uint16_t tag = uint16_t(bytes[28] << 8 | bytes[29]);
     if (spec->addrLength != 6 || tag > 4095) return fail(EINVAL);

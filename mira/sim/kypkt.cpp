@@ -24,7 +24,7 @@ namespace {
 
 constexpr size_t kDefaultQueueLimit = 16384;
 constexpr uint32_t kMaxFrame = 9216;
-// The specification's constant words, bytes 4 to 27, in network order.
+// The filter spec's constant words, bytes 4 to 27, in network order.
 constexpr uint8_t kFilterWords[24] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0};
 
 struct Filter {
