@@ -19,4 +19,4 @@ jobs=$(nproc 2>/dev/null || echo 2)
 scripts/prereqs.sh test
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs"
-ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 120
+ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
