@@ -75,7 +75,10 @@ const std::vector<Frame>& storm() {
 
 // One service's probe, as many times as the storm has frames: hot caches.
 const std::vector<Frame>& oneService() {
-    static std::vector<Frame> frames(storm().size(), returnedProbe(1));
+    static std::vector<Frame> frames = [] {
+        const size_t n = storm().size();  // the chassis and its services first
+        return std::vector<Frame>(n, returnedProbe(1));
+    }();
     return frames;
 }
 
