@@ -83,10 +83,11 @@ std::vector<VlanChange> BridgeModel::sync(const KernelView& view) {
                 w = numberFor(trunkNumbers_, kTrunkSlot, p.name);
                 for (const auto& [sIndex, s] : view.links())
                     if (s.master == pIndex)
-                        if (uint32_t sw = numberFor(portNumbers_, kPortSlot, s.name)) want.ports.push_back({sw, &s});
+                        if (uint32_t sw = numberFor(portNumbers_, kPortSlot, s.name))
+                            want.ports.push_back({sw, &s});  // NOLINT(modernize-use-emplace): an aggregate
             } else {
                 w = numberFor(portNumbers_, kPortSlot, p.name);
-                want.ports.push_back({w, &p});
+                want.ports.push_back({w, &p});  // NOLINT(modernize-use-emplace): an aggregate
             }
             if (w == 0) continue;
             wantLifs[w] = std::move(want);

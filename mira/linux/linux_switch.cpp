@@ -436,13 +436,13 @@ int LinuxSwitch::sendKypkt(int fd, const uint8_t* frame, uint32_t length, int ki
                 p = active ? model_.port(active->portInstance) : nullptr;
             }
             auto m = v->members.find(l->word);
-            out.push_back({p, m == v->members.end() ? nullptr : m->second.get()});
+            out.push_back({p, m == v->members.end() ? nullptr : m->second.get()});  // NOLINT(modernize-use-emplace)
         }
     } else if (kind == KYPKT_TO_VLAN) {
         for (auto& [w, m] : v->members) {
             if (!forwarding(*m->lif)) continue;
             pif_t* active = vlanLibGetActivePortOnLif(&m->lif->rec);
-            out.push_back({active ? model_.port(active->portInstance) : nullptr, m.get()});
+            out.push_back({active ? model_.port(active->portInstance) : nullptr, m.get()});  // NOLINT(modernize-use-emplace)
         }
     } else {
         return fail(EINVAL);

@@ -114,9 +114,9 @@ void ProbeSockets::closeReceiver(int fd) {
 
 size_t ProbeSockets::receive(int fd, int ifindex, const FrameHandler& handler) {
     struct Slot {
-        uint8_t bytes[kFrameBuffer + 4];
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(tpacket_auxdata))];
         sockaddr_ll from;
+        uint8_t bytes[kFrameBuffer + 4];
     };
     static Slot slots[kBatch];
     static mmsghdr msgs[kBatch];

@@ -4,7 +4,8 @@
 
 namespace {
 
-const bool gInstalled = [] {
+// A failure here is a failure to start the program at all.
+const bool gInstalled = [] {  // NOLINT(cert-err58-cpp)
     mira::installSwitch(mira::sim::simulatedSwitch());
     return true;
 }();
