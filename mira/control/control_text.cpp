@@ -2,6 +2,7 @@
 #include "mira/control/control_text.h"
 
 #include <cstdint>
+#include <ctime>
 
 namespace mira::control {
 
@@ -94,6 +95,16 @@ bool isPrintableWord(std::string_view text) {
         i += length;
     }
     return true;
+}
+
+std::string isoLocalTime(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string iso = buf;
+    if (iso.size() > 5) iso.insert(iso.size() - 2, ":");  // +0100 -> +01:00
+    return iso;
 }
 
 }  // namespace mira::control

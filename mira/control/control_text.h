@@ -2,6 +2,7 @@
 // fields and the saved configuration's attributes): a value never holds a
 // line break, and in the saved file never a blank either.
 #pragma once
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,8 @@ size_t utf8SequenceLength(std::string_view text);
 // A name that is one word of printable text: well-formed UTF-8 without
 // blanks or control characters (C0, DEL, C1).
 bool isPrintableWord(std::string_view text);
+
+// A time in ISO 8601, local time with the zone offset ("+01:00").
+std::string isoLocalTime(std::time_t t);
 
 }  // namespace mira::control

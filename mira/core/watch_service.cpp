@@ -46,16 +46,6 @@ PortLoops portLoops(uint32_t portWord) {
 
 void setWatchSink(WatchSink sink) { state().sink = std::move(sink); }
 
-std::string isoLocalTime(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string iso = buf;
-    if (iso.size() > 5) iso.insert(iso.size() - 2, ":");  // +0100 -> +01:00
-    return iso;
-}
-
 namespace core {
 void resetWatch() { state() = State{}; }
 }  // namespace core

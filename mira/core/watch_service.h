@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "mira/control/control_message.h"
+#include "mira/control/control_text.h"
 
 namespace mira {
 
@@ -20,7 +21,6 @@ PortLoops portLoops(uint32_t portWord);
 using WatchSink = std::function<void(const control::Message&)>;
 void setWatchSink(WatchSink sink);
 
-// A platform time (miraTime) in ISO 8601, local time with the zone offset.
-std::string isoLocalTime(std::time_t t);
+using control::isoLocalTime;
 
 }  // namespace mira

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "configure.h"
+#include "mira/control/control_text.h"
 
 namespace coilctl {
 
@@ -80,14 +81,7 @@ std::string isoTime(const std::string& asctimeText) {
     const char* end = strptime(asctimeText.c_str(), "%a %b %d %H:%M:%S %Y", &tm);
     if (end == nullptr || (*end != '\0' && *end != '\n')) return asctimeText;
     tm.tm_isdst = -1;
-    const std::time_t t = std::mktime(&tm);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::string iso = buf;
-    if (iso.size() > 5) iso.insert(iso.size() - 2, ":");  // +0100 -> +01:00
-    return iso;
+    return mira::control::isoLocalTime(std::mktime(&tm));
 }
 
 Json typedRecord(const mira::control::XmlRecord& record) {
