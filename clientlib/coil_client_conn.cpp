@@ -6,13 +6,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "coil_client.h"
@@ -133,11 +133,13 @@ coilClient* coilClientConnect(const char* runDir, char* error, size_t errorSize)
         std::snprintf(dir, sizeof dir, "%s", runDir);
     const std::string record = std::string(dir) + "/coil_server.port";
     FILE* f = std::fopen(record.c_str(), "r");
-    unsigned port = 0;
-    char extra = 0;
-    const bool read = f != nullptr && std::fscanf(f, "%5u%c", &port, &extra) == 2 && extra == '\n' && port > 0 &&
-                      port <= 0xffff;
+    char line[8] = {};
+    const bool got = f != nullptr && std::fgets(line, sizeof line, f) != nullptr;
     if (f != nullptr) std::fclose(f);
+    // One decimal port number and a newline.
+    char* end = nullptr;
+    const unsigned long port = got && line[0] >= '0' && line[0] <= '9' ? std::strtoul(line, &end, 10) : 0;
+    const bool read = end != nullptr && end[0] == '\n' && end[1] == '\0' && port > 0 && port <= 0xffff;
     if (!read) {
         setError(error, errorSize,
                  "no message server published in " + std::string(dir) + " (is coild running there?)");

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Static checks: clang-tidy with the checks of .clang-tidy over the daemon
-# (src/) and the stand-in platform (mira/), using the compile commands of the
+# (src/), the platform (mira/), the programs (tools/) and the client library
+# (clientlib/), using the compile commands of the
 # plain build (configured first when missing). Fails on any finding.
 #   scripts/tidy.sh [BUILD_DIR] [FILE...]   default: build/, every source file
 set -euo pipefail
@@ -12,7 +13,7 @@ if [[ ! -f "$dir/compile_commands.json" ]]; then
     cmake -S . -B "$dir" -DCOIL_WERROR=ON >/dev/null
 fi
 files=("$@")
-if [[ ${#files[@]} -eq 0 ]]; then files=(src/*/*.cpp mira/*/*.cpp); fi
+if [[ ${#files[@]} -eq 0 ]]; then files=(src/*/*.cpp mira/*/*.cpp tools/*/*.cpp clientlib/*.cpp); fi
 jobs=$(nproc 2>/dev/null || echo 2)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT

@@ -1,7 +1,7 @@
 // coil-client's commands: connect, send the request, and for watch print
 // the reports as they come.
-#include <signal.h>
-#include <time.h>
+#include <csignal>
+#include <ctime>
 
 #include <algorithm>
 #include <cstdio>

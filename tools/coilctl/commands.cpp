@@ -17,7 +17,6 @@ namespace {
 
 using mira::CmAttr;
 using mira::control::CmSpec;
-using mira::control::Message;
 
 Plan cmPlan(const std::string& method, const std::string& object, std::vector<CmAttr> attrs, uint32_t flags,
             View view) {
@@ -40,8 +39,8 @@ bool oneArg(const Args& a, const char* what, std::string* error) {
 }
 
 // Changes of coilGlobalCfg.
-Command globalSet(std::vector<std::string> words, const char* summary, std::vector<CmAttr> attrs,
-                  std::string done) {
+Command globalSet(std::vector<std::string> words, const char* summary, const std::vector<CmAttr>& attrs,
+                  const std::string& done) {
     return {std::move(words), "", summary, "",
             [attrs, done](const Args& a, Plan* p, std::string* e) {
                 if (!noArgs(a, e)) return false;

@@ -1,7 +1,9 @@
 // Showing coild's replies: readable tables, the daemon's XML, or JSON.
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "coilctl.h"
@@ -126,10 +128,20 @@ void showRecords(const std::vector<XmlRecord>& records) {
 
 void showLabPorts(const std::vector<XmlRecord>& records) {
     std::vector<std::vector<std::string>> rows;
+    rows.reserve(records.size());
     for (const XmlRecord& r : records)
         rows.push_back({attr(r, "port"), attr(r, "admin"), attr(r, "link"), attr(r, "wire", ""), attr(r, "trunk", ""),
                         attr(r, "vlans", "")});
     printTable({"PORT", "ADMIN", "LINK", "WIRE", "TRUNK", "VLANS"}, rows);
+}
+
+// "S:P" with both numbers and nothing else.
+bool slotPort(std::string_view name, int* slot, int* port) {
+    const char* end = name.data() + name.size();
+    auto [colon, e1] = std::from_chars(name.data(), end, *slot);
+    if (e1 != std::errc() || colon == end || *colon != ':') return false;
+    auto [rest, e2] = std::from_chars(colon + 1, end, *port);
+    return e2 == std::errc() && rest == end;
 }
 
 // "1:1,1:2,1:3,2:5" as "1:1-1:3,2:5"; names that are not slot:port stay.
@@ -148,8 +160,7 @@ std::string portRanges(const std::string& list) {
         if (end == std::string::npos) end = list.size();
         const std::string name = list.substr(start, end - start);
         int s = -1, p = -1;
-        char extra = 0;
-        if (std::sscanf(name.c_str(), "%d:%d%c", &s, &p, &extra) == 2) {
+        if (slotPort(name, &s, &p)) {
             if (first >= 0 && s == slot && p == last + 1) {
                 last = p;
             } else {
@@ -168,6 +179,7 @@ std::string portRanges(const std::string& list) {
 
 void showVlans(const std::vector<XmlRecord>& records) {
     std::vector<std::vector<std::string>> rows;
+    rows.reserve(records.size());
     for (const XmlRecord& r : records)
         rows.push_back({attr(r, "name"), attr(r, "instance"), attr(r, "tag"), portRanges(attr(r, "ports", ""))});
     printTable({"VLAN", "INSTANCE", "TAG", "PORTS"}, rows);

@@ -1,6 +1,6 @@
 // `coilctl watch`: coild's events as they happen, one line (or one JSON
 // object, or one XML element) each, until SIGINT or SIGTERM.
-#include <signal.h>
+#include <csignal>
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 // saved configuration.
 #include <fcntl.h>
 #include <getopt.h>
-#include <signal.h>
+#include <csignal>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
