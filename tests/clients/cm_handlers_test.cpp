@@ -29,13 +29,25 @@ class Handlers : public ::testing::Test {
 
 TEST_F(Handlers, ServiceGetsByExactKeyAndBySuccessor) {
     ASSERT_EQ(h.configure("red", {{"interval", "5"}}).result, 1);
-    ASSERT_EQ(h.configure("blue", {{"interval", "7"}, {"action", "3"}}).result, 1);
-
-    auto r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "blue"}}, kExact);
+    ASSERT_EQ(h.configure("blue", {{"interval", "7"}, {"retry", "9"}, {"action", "3"}, {"ports", "1:2-1:3"},
+                                   {"disablePort", "1"}, {"disablePortDuration", "30"}})
+                  .result,
+              1);
+    auto r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "blue"}}, kExact | CM_FLAG_ROW_STATUS_OUTPUT);
     EXPECT_EQ(r.result, 2);
-    EXPECT_NE(r.output.find("<coilServiceNode><vlanIfInstance>100</vlanIfInstance>"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("<interval>7</interval>"), std::string::npos);
-    EXPECT_EQ(r.output.find("rowStatus"), std::string::npos);
+    EXPECT_EQ(r.output,
+              "<coilServiceNode><vlanIfInstance>100</vlanIfInstance><clientIdentifier><![CDATA[1]]></clientIdentifier>"
+              "<disablePort>1</disablePort><interval>7</interval><vlan><![CDATA[blue]]></vlan><clientType>2</clientType>"
+              "<txpkts>0</txpkts><retry>9</retry><ports>1:2-1:3</ports><rxpkts>0</rxpkts><rowStatus>active</rowStatus>"
+              "<action>3</action><disablePortDuration>30</disablePortDuration><numPorts>2</numPorts>"
+              "<pollType>1</pollType></coilServiceNode>");
+    r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "red"}}, kExact);
+    EXPECT_EQ(r.output,
+              "<coilServiceNode><vlanIfInstance>200</vlanIfInstance><clientIdentifier><![CDATA[1]]></clientIdentifier>"
+              "<disablePort>0</disablePort><interval>5</interval><vlan><![CDATA[red]]></vlan><clientType>2</clientType>"
+              "<txpkts>0</txpkts><retry>0</retry><ports></ports><rxpkts>0</rxpkts><action>0</action>"
+              "<disablePortDuration>0</disablePortDuration><numPorts>0</numPorts><pollType>2</pollType>"
+              "</coilServiceNode>");
 
     r = h.get("coilServiceNode", {}, kNext);
     EXPECT_NE(r.output.find("<vlanIfInstance>100</vlanIfInstance>"), std::string::npos) << "the first in key order";
@@ -109,7 +121,11 @@ TEST_F(Handlers, StatusReadOfAFinishedRunConsumesItAndLeavesARunningOneAlone) {
     const std::vector<CmAttr> blue{{"clientIdentifier", "1"}, {"vlanIfInstance", "100"}, {"vlan", "blue"}};
     auto r = h.get("coilServiceStatus", blue, kExact);
     EXPECT_EQ(r.result, 2);
-    EXPECT_NE(r.output.find("<statusFlag>0</statusFlag><pollCount>0</pollCount>"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output,
+              "<coilServiceStatus><vlanIfInstance>100</vlanIfInstance><clientIdentifier><![CDATA[1]]></clientIdentifier>"
+              "<statusFlag>0</statusFlag><pollCount>0</pollCount><vlan><![CDATA[blue]]></vlan><statusString><![CDATA["
+              "# NO LOOP DETECTED # --- vlan \"blue\" coil statistics ---\n1 packets transmitted, 0 received, "
+              "ingress port (nil)\n]]></statusString></coilServiceStatus>");
     EXPECT_EQ(h.get("coilServiceStatus", blue, kExact).result, 1) << "the first read consumed it";
 
     // A running periodic run is only reported on, though its flag reads 0 after a report.
@@ -130,9 +146,11 @@ TEST_F(Handlers, DisabledPortsByKeyAndSuccessorAndZeroEntries) {
     }
     auto r = h.get("coilDisabledPortStatus", {}, kNext | 1);
     EXPECT_EQ(r.result, 2);
-    EXPECT_NE(r.output.find("<disabledPort>1:4</disabledPort>"), std::string::npos) << "newest first: " << r.output;
-    EXPECT_NE(r.output.find("<disablePortDuration>30</disablePortDuration><vlan><![CDATA[blue]]></vlan>"),
-              std::string::npos);
+    // Newest first; the time is the local time of the disable.
+    EXPECT_EQ(r.output.rfind("<coilDisabledPortStatus><disabledPort>1:4</disabledPort><timeDisabled><![CDATA[", 0), 0u)
+        << r.output;
+    EXPECT_TRUE(r.output.ends_with(" 2026\n]]></timeDisabled><disablePortDuration>30</disablePortDuration>"
+                                   "<vlan><![CDATA[blue]]></vlan></coilDisabledPortStatus>"));
     r = h.get("coilDisabledPortStatus", {{"disabledPort", "1:4"}}, kNext | 1);
     EXPECT_NE(r.output.find("<disabledPort>1:3</disabledPort>"), std::string::npos);
     EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kNext | 1).result, 1);
