@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "engine/coil.h"
 #include "engine/coil_bytes.h"
@@ -13,7 +14,7 @@ namespace {
 
 using coiltest::Harness;
 
-TEST(PduBuild, MatchesTheHandWrittenFrame) {
+TEST(PduBuild, MatchesTheHandWrittenFrameAndCountsASharedWrappingSequence) {
     coilGlobal = coilGlobal_t{};
     const uint8_t mac[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
     std::memcpy(coilGlobal.gSystemMac, mac, 6);
@@ -26,8 +27,7 @@ TEST(PduBuild, MatchesTheHandWrittenFrame) {
     coilPduBuf_t pdu;
     std::memset(&pdu, 0xee, sizeof pdu);
     ASSERT_EQ(coilBuildPdu(&target, 0x01020304, &pdu), 0);
-
-    const uint8_t expected[62] = {
+    const uint8_t expected[64] = {
         0x03, 0x00, 0x00, 0xc0, 0x11, 0x01,              // destination: own MAC, group bit
         0x02, 0x00, 0x00, 0xc0, 0x11, 0x01,              // source
         0x81, 0x00, 0xe0, 0x64,                          // 802.1Q, priority 7, VLAN 100
@@ -40,22 +40,14 @@ TEST(PduBuild, MatchesTheHandWrittenFrame) {
         0x00, 0x00, 0x00, 0x05,                          //   VLAN instance
         0x00, 0x00, 0x00, 0x00,                          //   egress port, set per copy
         0x01, 0x02, 0x03, 0x04,                          //   service identifier
+        0x00, 0x00,                                      // the rest of the frame space is cleared
     };
     EXPECT_EQ(pdu.length, 62u);
     EXPECT_EQ(0, std::memcmp(pdu.frame, expected, sizeof expected));
-    EXPECT_EQ(pdu.frame[62], 0) << "the rest of the frame space is cleared";
-    EXPECT_EQ(pdu.frame[63], 0);
-}
 
-TEST(PduBuild, SequenceNumberStartsAtZeroIsSharedAndWraps) {
-    coilGlobal = coilGlobal_t{};
-    coilTarget_t target{};
-    coilPduBuf_t pdu;
-    coilBuildPdu(&target, 1, &pdu);
-    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 0);
+    // Consecutive frames of any service count on; the counter wraps.
     coilBuildPdu(&target, 2, &pdu);
-    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 1) << "consecutive frames of any service count on";
-
+    EXPECT_EQ(coilGetBe16(pdu.frame + 38), 1);
     coilGlobal.currSeqNum = 0xFFFFFFFFu;
     coilBuildPdu(&target, 1, &pdu);
     EXPECT_EQ(coilGetBe16(pdu.frame + 38), 0xFFFF);
@@ -68,20 +60,21 @@ class Verify : public ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(h.configure("blue", {{"interval", "5"}}).result, 1);
         sr = findCoilServiceNode("1", 100);
-        ASSERT_NE(sr, nullptr);
+        // The ingress port needs link to count as up.
+        ASSERT_TRUE(mira::cablePorts(coiltest::port(1, 2), coiltest::port(2, 8)));
+        h.advance(1);
+        mira::setConditionEnabled("trace", "*", true);
+    }
+    // The service's own frame, received on 1:2.
+    void receiveOwn() {
         coilPduBuf_t pdu;
         coilBuildPdu(&sr->target, sr->serviceId, &pdu);
         coilRecvPdu = coilRecvPdu_t{};
         std::memcpy(coilRecvPdu.frame, pdu.frame, 64);
         coilRecvPdu.rxLength = 62;
         coilRecvPdu.vlanIfInstance = 100;
-        coilRecvPdu.inPif = {1, 2};
-        coilRecvPdu.inLif = {1, 2};
-        // The ingress port needs link to count as up.
-        ASSERT_TRUE(mira::cablePorts(coiltest::port(1, 2), coiltest::port(2, 8)));
-        h.advance(1);
+        coilRecvPdu.inPif = coilRecvPdu.inLif = {1, 2};
         h.clearLog();
-        mira::setConditionEnabled("trace", "*", true);
     }
     int verify() { return coilVerifyTlv(&value, &valueLength); }
     uint8_t* f() { return coilRecvPdu.frame; }
@@ -92,47 +85,36 @@ class Verify : public ::testing::Test {
     uint16_t valueLength = 0;
 };
 
-TEST_F(Verify, AcceptsItsOwnFrameAndFillsTheVlanName) {
+TEST_F(Verify, AcceptsItsOwnFrameAndRefusesEachFault) {
+    receiveOwn();
     ASSERT_EQ(verify(), 0);
     EXPECT_EQ(value, f() + 46);
     EXPECT_EQ(valueLength, 16);
     EXPECT_STREQ(coilRecvPdu.vlanName, "blue");
-}
 
-TEST_F(Verify, RefusesWrongMarkerAndType) {
-    f()[42] = 0x98;
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("Wrong marker 152 pkt from 1:2:100"));
-    f()[42] = 0x99;
-    f()[43] = 14;
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("unknown TLV 14"));
-}
+    const struct {
+        std::function<void(uint8_t*)> fault;
+        const char* log;  // "" for a silent refusal
+    } cases[] = {
+        {[](uint8_t* f) { f[42] = 0x98; }, "Wrong marker 152 pkt from 1:2:100"},
+        {[](uint8_t* f) { f[43] = 14; }, "unknown TLV 14"},
+        {[](uint8_t* f) { coilPutBe16(f + 28, 44); }, "May contain more than one TLV 20/44 pkt from 1:2:100"},
+        {[](uint8_t* f) { coilPutBe16(f + 28, 36); }, "TLV is truncated in the packet 20/36 pkt from 1:2:100"},
+        // 10 - 20 wraps to a huge expected length.
+        {[](uint8_t* f) { coilPutBe16(f + 28, 10); }, "May contain more than one TLV 20/10 pkt from 1:2:100"},
+        {[](uint8_t* f) { coilPutBe32(f + 58, 0xdeadbeef); }, "[1] Could not locate service node for ID 3735928559"},
+        {[](uint8_t*) { coilRecvPdu.vlanIfInstance = 999; }, ""},  // no such VLAN
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log);
+        receiveOwn();
+        c.fault(f());
+        EXPECT_EQ(verify(), 2);
+        if (*c.log) EXPECT_TRUE(h.logHas(c.log));
+        else EXPECT_FALSE(h.logHas("pkt from"));
+    }
 
-TEST_F(Verify, ComparesTheTlvLengthWithTheHeaderLength) {
-    coilPutBe16(f() + 28, 44);
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("May contain more than one TLV 20/44 pkt from 1:2:100"));
-    coilPutBe16(f() + 28, 36);
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("TLV is truncated in the packet 20/36 pkt from 1:2:100"));
-    coilPutBe16(f() + 28, 10);  // 10 - 20 wraps to a huge expected length
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("May contain more than one TLV 20/10 pkt from 1:2:100"));
-}
-
-TEST_F(Verify, DropsUnknownServicesVlansAndBlockedIngress) {
-    coilPutBe32(f() + 58, 0xdeadbeef);
-    EXPECT_EQ(verify(), 2);
-    EXPECT_TRUE(h.logHas("[1] Could not locate service node for ID 3735928559"));
-    coilPutBe32(f() + 58, sr->serviceId);
-
-    coilRecvPdu.vlanIfInstance = 999;  // silently: no such VLAN
-    h.clearLog();
-    EXPECT_EQ(verify(), 2);
-    EXPECT_FALSE(h.logHas("pkt from"));
-    coilRecvPdu.vlanIfInstance = 100;
-
+    receiveOwn();
     ASSERT_TRUE(mira::setPortBlocked("blue", coiltest::port(1, 2), true));
     EXPECT_EQ(verify(), 2) << "an operator service ignores a frame that entered a blocked port";
     sr->hdr.clientType = COIL_CLIENT_DAEMON;
@@ -140,6 +122,7 @@ TEST_F(Verify, DropsUnknownServicesVlansAndBlockedIngress) {
 }
 
 TEST_F(Verify, AShortFrameNeverReadsAPreviousFramesBytes) {
+    receiveOwn();
     uint8_t frame[64];
     std::memcpy(frame, f(), sizeof frame);
     coilPutBe32(frame + 58, 0x0a0b0c0d);  // a full frame of an unknown service

@@ -1,5 +1,5 @@
-// What a report leaves: the trap, the port texts, the status text, and the
-// message to a client daemon.
+// What a report leaves: the trap, the port texts, and the message to a
+// client daemon.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -15,57 +15,45 @@ namespace {
 using coiltest::Harness;
 using coiltest::port;
 
-const char* const kOneSlot = R"(
-chassis mac 02:00:00:c0:11:02 slots 1 first 1 ports 8
-vlan blue instance 100 tag 100 ports 1:1-1:4
-)";
-
-TEST(PortText, SlotAndPortOnAChassisThePortAloneOnOneSlot) {
+TEST(PortText, SlotAndPortOnAChassisThePortAloneOnOneSlotInFiveBuffersInTurn) {
     {
         Harness h;
-        EXPECT_STREQ(getPortStr(1, 3), "1:3");
         EXPECT_STREQ(getPortStr(0x10001, 0x20003), "1:3") << "only the low 16 bits count";
         EXPECT_STREQ(getPortStr(1, 6), "3:1") << "a trunk member reads as its trunk";
         EXPECT_STREQ(getPortStr(9, 9), "");
+        const char* first = getPortStr(1, 1);
+        std::set<const char*> distinct{first};
+        for (uint32_t p = 2; p <= 5; p++) distinct.insert(getPortStr(1, p));
+        EXPECT_EQ(distinct.size(), 5u);
+        EXPECT_STREQ(first, "1:1");
+        EXPECT_EQ(getPortStr(1, 8), first) << "the sixth call reuses the first buffer";
+        EXPECT_STREQ(first, "1:8");
     }
-    Harness one(kOneSlot);
+    Harness one("chassis mac 02:00:00:c0:11:02 slots 1 first 1 ports 8\nvlan blue instance 100 tag 100 ports 1:1\n");
     EXPECT_STREQ(getPortStr(1, 3), "3");
 }
 
-TEST(PortText, FiveBuffersInTurn) {
-    Harness h;
-    const char* first = getPortStr(1, 1);
-    std::set<const char*> distinct{first};
-    for (uint32_t p = 2; p <= 5; p++) distinct.insert(getPortStr(1, p));
-    EXPECT_EQ(distinct.size(), 5u);
-    EXPECT_STREQ(first, "1:1");
-    EXPECT_EQ(getPortStr(1, 8), first) << "the sixth call reuses the first buffer";
-    EXPECT_STREQ(first, "1:8");
-}
-
-TEST(Trap, CarriesTheWholeThirtyOneCharacterNameAndItsLength) {
+TEST(Trap, CarriesTheWholeThirtyOneCharacterNameButNotANoLoopResult) {
     const std::string name31 = "a-vlan-name-of-31-characters-xy";
-    ASSERT_EQ(name31.size(), 31u);
     Harness h("chassis mac 02:00:00:c0:11:01 slots 2 first 1 ports 8\nvlan " + name31 +
               " instance 100 tag 100 ports 1:1-1:2\n");
     coiltest::giveLink({port(1, 1), port(1, 2)});
     ASSERT_EQ(h.configure(name31, {{"interval", "60"}, {"action", "4"}}).result, 1);
-    coilServiceNode* sr = findCoilServiceNode("1", 100);
-    coiltest::arrive(port(1, 2), coiltest::returningPdu(sr, port(1, 1)));
+    coiltest::arrive(port(1, 2), coiltest::returningPdu(findCoilServiceNode("1", 100), port(1, 1)));
     EXPECT_EQ(h.logCount("brambleCoilVlanLoopDetected vlan \"" + name31 + "\" length 31"), 1);
     EXPECT_FALSE(h.logHas("COIL.Report")) << "action 4 writes no event-log report";
-}
 
-TEST(Trap, NotSentForANoLoopResult) {
-    Harness h;
-    coiltest::giveLink({port(1, 1)});
-    ASSERT_EQ(h.configure("blue", {{"interval", "1"}, {"retry", "1"}, {"action", "5"}}).result, 1);
+    ASSERT_EQ(h.unconfigure(name31).result, 1);
+    h.clearLog();
+    ASSERT_EQ(h.configure(name31, {{"interval", "1"}, {"retry", "1"}, {"action", "5"}}).result, 1);
     h.advance(3);
     EXPECT_TRUE(h.logHas("NO LOOP DETECTED"));
     EXPECT_FALSE(h.logHas("brambleCoilVlanLoopDetected"));
 }
 
-TEST(ClientReport, ALoopGoesToThePeerAsMessageType2WithTheRecordedPorts) {
+// A client daemon's loop goes to its peer as message type 2 with the
+// recorded ports; the end of a one-shot run as type 1.
+TEST(ClientReport, ALoopAsType2WithTheRecordedPortsTheEndOfARunAsType1) {
     Harness h;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> sent;
     mira::setSendSink([&](uint32_t peer, std::span<const uint8_t> bytes) {
@@ -80,24 +68,17 @@ TEST(ClientReport, ALoopGoesToThePeerAsMessageType2WithTheRecordedPorts) {
     ASSERT_GE(m.size(), 1172u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.data())), "ospf");
     EXPECT_EQ(coilGetBe32(m.data() + 40), 2u) << "msgType 2: loop";
-    EXPECT_EQ(coilGetBe16(m.data() + 1156), 1);  // inPif 1:2
-    EXPECT_EQ(coilGetBe16(m.data() + 1158), 2);
-    EXPECT_EQ(coilGetBe32(m.data() + 1164), 100u);                // txVlanId
-    EXPECT_EQ(coilGetBe32(m.data() + 1168), port(1, 1));          // txPortId
+    EXPECT_EQ(coilGetBe32(m.data() + 1156), port(1, 2)) << "inPif";
+    EXPECT_EQ(coilGetBe32(m.data() + 1164), 100u);        // txVlanId
+    EXPECT_EQ(coilGetBe32(m.data() + 1168), port(1, 1));  // txPortId
     EXPECT_EQ(sr->state, COIL_STATE_INIT) << "a client daemon's run stops at its first loop";
-    EXPECT_EQ(std::string(coilStatusText(sr)), "") << "no status text for a client daemon";
-    mira::setSendSink(nullptr);
-}
+    EXPECT_STREQ(coilStatusText(sr), "") << "no status text for a client daemon";
 
-TEST(ClientReport, TheEndOfAOneShotRunGoesAsMessageType1) {
-    Harness h;
-    std::vector<std::vector<uint8_t>> sent;
-    mira::setSendSink([&](uint32_t, std::span<const uint8_t> bytes) { sent.emplace_back(bytes.begin(), bytes.end()); });
-    coiltest::giveLink({port(1, 1)});
-    ASSERT_NE(coiltest::startDaemonService("ospf", 100, 2, {}, COIL_POLL_ONESHOT, 1), nullptr);
+    ASSERT_NE(coiltest::startDaemonService("bgp", 100, 2, {}, COIL_POLL_ONESHOT, 1), nullptr);
+    sent.clear();
     h.advance(4);
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(coilGetBe32(sent[0].data() + 40), 1u);
+    EXPECT_EQ(coilGetBe32(sent[0].second.data() + 40), 1u);
     mira::setSendSink(nullptr);
 }
 

@@ -34,11 +34,7 @@ class Startup : public ::testing::Test {
     }
 };
 
-TEST_F(Startup, InitialisesTheGlobalRecordAndTicksOnceASecond) {
-    EXPECT_EQ(coilGlobal.disablePortWaitTime, 2);
-    EXPECT_EQ(coilGlobal.gCoilDa[0] & 0x01, 0x01) << "group bit set";
-    EXPECT_EQ(coilGlobal.gCoilDa[1], coilGlobal.gSystemMac[1]);
-    EXPECT_GT(coilGlobal.gCoilRxTxFd, 0);
+TEST_F(Startup, TicksOnceASecond) {
     const uint64_t before = coilGlobal.timerCtx.ticks;
     mira::advanceSeconds(5);
     EXPECT_EQ(coilGlobal.timerCtx.ticks - before, 5u);
