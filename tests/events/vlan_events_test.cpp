@@ -74,16 +74,6 @@ TEST_F(VlanEvents, RetaggingMovesTheFilterAndTheLoopIsStillFound) {
     EXPECT_TRUE(h.logHas("LOOP DETECTED")) << "probes with the new tag still come back to the daemon";
 }
 
-TEST_F(VlanEvents, RetaggingAVlanWithoutFilterAttachesNothing) {
-    ASSERT_EQ(h.configure("red", {{"interval", "5"}}).result, 1);
-    vlanIf_t* red = nullptr;
-    ASSERT_EQ(vlanLibGetVlanIfByName("red", &red), 1);
-    red->clientWord = 0;
-    coilHandleCfgTagToVlan("red", 200, 200, 222);
-    EXPECT_EQ(red->clientWord, 0u);
-    EXPECT_EQ(findCoilServiceNode("1", 200)->target.extTag, 222);
-}
-
 TEST_F(VlanEvents, RemovingPort33ClearsItsBitAndDropsItsRecord) {
     coilServiceNode* sr = coiltest::startDaemonService("ospf", 100, 60, {port(1, 1), port(1, 33)});
     ASSERT_NE(sr, nullptr);
