@@ -1,5 +1,6 @@
 // The configuration objects' nodes: dispatch of requests to the handlers,
-// records filled from attribute text, and their XML.
+// records filled from attribute text, and their XML (whole records are
+// pinned through the handlers' replies, the walk through a walk of services).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -122,24 +123,6 @@ TEST_F(Objdef, GetsPassTheHandlersResultAndUnsupportedMethodsAreRefused) {
     EXPECT_EQ(req.message(), "Object coilOther does not support method get.");
 }
 
-TEST_F(Objdef, AllocRefusesWhatIsNotAnObjectOfAKnownType) {
-    const cmInfoEntry_t type0{"bogus", 99, CM_INFO_OBJECT, 0}, type6{"bogus", 99, CM_INFO_OBJECT, 6};
-    const struct {
-        const cmInfoEntry_t* info;
-        const char* message;
-    } cases[] = {{info(COIL_ID_GET), "Invalid object info type --> 2!"},
-                 {info(COIL_ID_MODULE_COIL), "Invalid object info type --> 1!"},
-                 {&type0, "Invalid object C type --> 0!"},
-                 {&type6, "Invalid object C type --> 6!"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(cmObjectAlloc(c.info), nullptr) << c.message;
-        EXPECT_TRUE(trace.has(c.message)) << c.message;
-    }
-    Attr v(COIL_ID_VLAN, "blue");
-    EXPECT_EQ(cmObjectSetData(node(COIL_ID_VLAN), v.get()), -1);
-    EXPECT_TRUE(trace.has("Invalid parent container type --> 3!"));
-}
-
 TEST_F(Objdef, SetDataFillsFieldsMarksThemPresentAndCutsTexts) {
     cmObject_t* n = node(COIL_ID_COIL_SERVICE_NODE);
     auto* r = record<coilServiceNode_t>(n);
@@ -159,6 +142,8 @@ TEST_F(Objdef, SetDataFillsFieldsMarksThemPresentAndCutsTexts) {
     EXPECT_EQ(r->bitmap[1], 0x01 | 0x04);
     EXPECT_TRUE(trace.lines().empty());
     EXPECT_EQ(cmObjectSetData(n, nullptr), -1);
+    EXPECT_EQ(cmObjectSetData(node(COIL_ID_VLAN), attrs[4].get()), -1) << "an attribute is no object";
+    EXPECT_TRUE(trace.has("Invalid parent container type --> 3!"));
 
     // Texts are cut to their record's arrays (the service status keeps 63 characters of the client).
     const std::string id40(40, 'i'), vlan32(32, 'v');
@@ -232,47 +217,6 @@ TEST_F(Objdef, ConvertRendersEveryRecordOfEveryNodeAndSkipsUnknownTypes) {
               "</disablePortWaitTime></coilDebug><coilGlobalCfg><rowStatus>active</rowStatus></coilGlobalCfg>");
     EXPECT_TRUE(trace.has("Invalid object type --> 0!"));
     a->next = nullptr;
-}
-
-TEST_F(Objdef, WalkKeepsTheLastRecordAndPutsTheHeldOneInItsPlace) {
-    req->flags = CM_FLAG_WALK;
-    // One record: it moves to the walk slot with every bit set; the chain
-    // gets the previously held record, here none.
-    cmObject_t* n = node(COIL_ID_COIL_SERVICE_NODE);
-    auto* r1 = record<coilServiceNode_t>(n);
-    r1->retry = 1;
-    coilFieldSetPresent(r1->bitmap, COIL_SN_RETRY);
-    EXPECT_EQ(render(n), "<coilServiceNode><retry>1</retry></coilServiceNode>");
-    EXPECT_EQ(n->record, nullptr);
-    ASSERT_EQ(req->walkSlot, r1);
-    EXPECT_EQ(r1->bitmap[0] & r1->bitmap[1], 0xff);
-
-    // Three records: the third is taken, the held r1 becomes the third.
-    cmObject_t* m = node(COIL_ID_COIL_SERVICE_NODE);
-    auto* a = record<coilServiceNode_t>(m);
-    a->next = coilServiceNode_t_alloc();
-    auto* b = a->next;
-    b->next = coilServiceNode_t_alloc();
-    auto* c = b->next;
-    std::memset(c->bitmap, 0, sizeof c->bitmap);
-    render(m);
-    EXPECT_EQ(req->walkSlot, c);
-    EXPECT_EQ(c->bitmap[0], 0xff);
-    EXPECT_EQ(m->record, a);
-    EXPECT_EQ(a->next, b);
-    EXPECT_EQ(b->next, r1);
-    EXPECT_EQ(r1->next, nullptr);
-
-    // An object that is not walked leaves the slot alone, and so does a request without the walk flag.
-    cmObject_t* status = node(COIL_ID_COIL_SERVICE_STATUS);
-    void* statusRecord = status->record;
-    render(status);
-    EXPECT_EQ(status->record, statusRecord);
-    req->flags = 0;
-    render(m);
-    EXPECT_EQ(req->walkSlot, c);
-    EXPECT_EQ(b->next, r1);
-    coilServiceNode_t_free(static_cast<coilServiceNode_t*>(req->walkSlot));
 }
 
 }  // namespace
