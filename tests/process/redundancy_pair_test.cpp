@@ -5,11 +5,8 @@
 // slowly, another user listening as the peer, and peer directories that
 // others could use.
 #include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,10 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -29,63 +26,20 @@
 #include <thread>
 #include <vector>
 
-#include "mira/control/control_client.h"
-
-extern char** environ;
+#include "support/coild_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string readText(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
-
-// Runs argv (a program of the build) with its output in out; returns the pid.
-pid_t spawn(std::vector<std::string> argv, const std::string& out) {
-    const char* dir = std::getenv("COIL_BUILD_DIR");
-    argv[0] = std::string(dir ? dir : ".") + "/" + argv[0];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (out + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-bool within(double seconds, const std::function<bool()>& condition) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-// The exit status; the process is killed when it has not ended in time.
-int waitExit(pid_t pid, double seconds) {
-    int status = 0;
-    if (!within(seconds, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using coiltest::CoildProcess;
+using coiltest::within;
 
 // The table without its last two columns (the counters that only the
 // polling module moves).
 std::string withoutCounters(const std::string& table) {
     std::istringstream in(table);
-    std::string line, out;
-    while (std::getline(in, line)) {
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::vector<std::string> w;
         for (std::string x; words >> x;) w.push_back(x);
@@ -95,116 +49,97 @@ std::string withoutCounters(const std::string& table) {
     return out;
 }
 
-struct Module {
-    std::string dir;
-    pid_t pid = -1;
-    std::string log() const { return readText(dir + ".log"); }
-};
+std::string frame(uint32_t type, const std::string& payload) {
+    std::string out;
+    for (uint32_t v : {type, uint32_t(payload.size())})
+        for (int shift = 24; shift >= 0; shift -= 8) out += char(v >> shift);
+    return out + payload;
+}
 
 class Pair : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/coil-pair-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        base = tmpl;
-        a.dir = base + "/a";
-        b.dir = base + "/b";
+    void start(CoildProcess& m, const std::string& role) {
+        ASSERT_TRUE(m.start("", {"--debug", "--role", role, "--peer-dir", peer})) << m.errors();
+    }
+    std::string show(const CoildProcess& m, const std::string& what) { return m.ctl({"show", what}).out; }
+    void configureServices(const CoildProcess& m) {
+        ASSERT_EQ(m.ctl({"enable"}).status, 0);
+        ASSERT_EQ(m.ctl({"configure", "blue", "interval", "1", "disable-port", "6"}).status, 0);
+        ASSERT_EQ(m.ctl({"configure", "red", "interval", "2"}).status, 0);
+    }
+    // Listens as the peer module would: holds the lock and the socket.
+    int listenAsPeer() {
+        ::mkdir(peer.c_str(), 0700);
+        lock = ::open((peer + "/coil-dm.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) return -1;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/coil-dm.sock", peer.c_str());
+        return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? fd : -1;
     }
     void TearDown() override {
-        for (Module* m : {&a, &b})
-            if (m->pid > 0) stop(*m, SIGKILL);
-        std::system(("rm -rf '" + base + "'").c_str());
+        if (lock >= 0) ::close(lock);
     }
 
-    void start(Module& m, const std::string& role) {
-        m.pid = spawn({"coild", "--run-dir", m.dir, "--state-dir", m.dir, "--log", m.dir + ".log", "--debug", "--role", role, "--peer-dir",
-                       base + "/peer"},
-                      m.dir + ".out");
-        ASSERT_TRUE(within(5, [&] { return ctl(m, {"show"}).first == 0; })) << readText(m.dir + ".out.err");
-    }
-    void stop(Module& m, int signal) {
-        ::kill(m.pid, signal);
-        waitExit(m.pid, 5);
-        m.pid = -1;
-    }
-    std::pair<int, std::string> ctl(const Module& m, std::vector<std::string> args) {
-        args.insert(args.begin(), {"coilctl", "--run-dir", m.dir});
-        const pid_t pid = spawn(args, base + "/ctl.out");
-        const int status = pid > 0 ? waitExit(pid, 10) : -1;
-        return {status, readText(base + "/ctl.out")};
-    }
-    std::string show(const Module& m, const std::string& what) { return ctl(m, {"show", what}).second; }
-    bool logged(const Module& m, const std::string& text, double seconds) {
-        return within(seconds, [&] { return m.log().find(text) != std::string::npos; });
-    }
-    void configureServices(const Module& m) {
-        ASSERT_EQ(ctl(m, {"enable"}).first, 0);
-        ASSERT_EQ(ctl(m, {"configure", "blue", "interval", "1", "disable-port", "6"}).first, 0);
-        ASSERT_EQ(ctl(m, {"configure", "red", "interval", "2"}).first, 0);
-    }
-
-    std::string base;
-    Module a, b;
+    CoildProcess a, b;
+    const std::string peer = a.base + "/peer";
+    int lock = -1;
 };
 
 TEST_F(Pair, TheBackupFollowsThePrimaryAndTakesOverWithTheRemainingHoldTime) {
     start(b, "backup");
     start(a, "primary");
-    ASSERT_TRUE(logged(b, "dm: checkpoint link up", 5)) << b.log();
+    ASSERT_TRUE(b.logShows("dm: checkpoint link up")) << b.log();
     // Each module's configuration manager holds the configuration; the
     // backup's first, so that every checkpoint finds its service.
     configureServices(b);
     configureServices(a);
-    ASSERT_EQ(ctl(a, {"lab", "cable", "1:1", "1:2"}).first, 0);
+    ASSERT_EQ(a.ctl({"lab", "cable", "1:1", "1:2"}).status, 0);
     ASSERT_TRUE(within(5, [&] { return show(a, "disabled-ports").find("1:2 ") != std::string::npos; }));
     const std::string disabled = show(a, "disabled-ports");
     EXPECT_TRUE(within(2, [&] { return show(b, "disabled-ports") == disabled; })) << show(b, "disabled-ports");
     EXPECT_EQ(withoutCounters(show(b, "services")), withoutCounters(show(a, "services")));
 
     std::this_thread::sleep_for(std::chrono::seconds(2));  // part of the hold time passes
-    stop(a, SIGKILL);
-    ASSERT_TRUE(logged(b, "this module becomes the primary", 3)) << b.log();
-    ASSERT_TRUE(logged(b, "activateCoilService() duration(", 2));
+    a.kill();
+    ASSERT_TRUE(b.logShows("this module becomes the primary", 3)) << b.log();
+    ASSERT_TRUE(b.logShows("activateCoilService() duration(", 2));
     const std::string log = b.log();
     int remaining = 0, elapsed = 0;
-    const size_t at = log.find("activateCoilService() duration(");
-    ASSERT_EQ(std::sscanf(log.c_str() + at, "activateCoilService() duration(%d) = disablePortDuration(6) - timeDiff(%d)",
-                          &remaining, &elapsed),
+    ASSERT_EQ(std::sscanf(log.c_str() + log.find("activateCoilService() duration("),
+                          "activateCoilService() duration(%d) = disablePortDuration(6) - timeDiff(%d)", &remaining,
+                          &elapsed),
               2);
     EXPECT_GE(elapsed, 2);
     EXPECT_EQ(remaining + elapsed, 6);
     EXPECT_EQ(show(b, "disabled-ports"), disabled);
-    // Still disabled right after the takeover, enabled when the remaining time is up. (How long after is
-    // not measured here: on a loaded machine the takeover is seen late.)
-    EXPECT_TRUE(logged(b, "Enabling port 1:2. 6 second duration timer has expired.", remaining + 2));
+    // Enabled when the remaining time is up (how long after is not measured:
+    // on a loaded machine the takeover is seen late).
+    EXPECT_TRUE(b.logShows("Enabling port 1:2. 6 second duration timer has expired.", remaining + 2));
 
     // The new primary runs the services: a loop on its own switch is cut.
-    ASSERT_EQ(ctl(b, {"lab", "cable", "1:3", "1:4"}).first, 0);
-    EXPECT_TRUE(within(5, [&] { return show(b, "disabled-ports").find("1:3 ") != std::string::npos ||
-                                       show(b, "disabled-ports").find("1:4 ") != std::string::npos; }));
+    ASSERT_EQ(b.ctl({"lab", "cable", "1:3", "1:4"}).status, 0);
+    EXPECT_TRUE(within(5, [&] {
+        const std::string now = show(b, "disabled-ports");
+        return now.find("1:3 ") != std::string::npos || now.find("1:4 ") != std::string::npos;
+    }));
 }
 
 TEST_F(Pair, AModuleStartedWithTheSavedConfigurationGetsTheBulkCopy) {
     start(a, "primary");
     configureServices(a);
-    ASSERT_EQ(ctl(a, {"lab", "cable", "1:5", "1:6"}).first, 0);
+    ASSERT_EQ(a.ctl({"lab", "cable", "1:5", "1:6"}).status, 0);
     ASSERT_TRUE(within(5, [&] { return show(a, "disabled-ports").find("blue") != std::string::npos; }));
-    ASSERT_EQ(ctl(a, {"save"}).first, 0);
-    ASSERT_EQ(::mkdir(b.dir.c_str(), 0700), 0);
-    std::ofstream(b.dir + "/coil.conf") << readText(a.dir + "/coil.conf");
+    ASSERT_EQ(a.ctl({"save"}).status, 0);
+    std::filesystem::create_directories(b.runDir);
+    std::ofstream(b.runDir + "/coil.conf") << coiltest::readFile(a.runDir + "/coil.conf");
 
     start(b, "backup");
     EXPECT_TRUE(within(5, [&] { return show(b, "disabled-ports") == show(a, "disabled-ports"); }));
     EXPECT_EQ(withoutCounters(show(b, "services")), withoutCounters(show(a, "services")));
-    stop(a, SIGTERM);
-    EXPECT_TRUE(logged(b, "this module becomes the primary", 3)) << b.log();
-}
-
-std::string frame(uint32_t type, const std::string& payload) {
-    std::string out;
-    for (uint32_t v : {type, uint32_t(payload.size())})
-        for (int shift = 24; shift >= 0; shift -= 8) out += char(v >> shift);
-    return out + payload;
+    EXPECT_EQ(a.terminate(), 0);
+    EXPECT_TRUE(b.logShows("this module becomes the primary", 3)) << b.log();
 }
 
 TEST_F(Pair, AHostilePeerCannotHarmTheBackup) {
@@ -228,68 +163,47 @@ TEST_F(Pair, AHostilePeerCannotHarmTheBackup) {
             frame(kCheckpoint, std::string("\0\0\0\0", 4) + junk(116)) + junk(5),
     };
     for (const std::string& ending : endings) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/peer/coil-dm.sock", base.c_str());
-        ASSERT_TRUE(within(3, [&] { return ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0; }));
+        int fd = -1;
+        ASSERT_TRUE(within(3, [&] { return (fd = CoildProcess::connectTo(peer + "/coil-dm.sock")) >= 0; }));
         const std::string bytes = frame(kHello, std::string("\0\0\0\6", 4)) + ending;
-        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+        ASSERT_TRUE(coiltest::sendAll(fd, bytes.data(), bytes.size()));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ::close(fd);
-        ASSERT_EQ(ctl(b, {"show"}).first, 0) << readText(b.dir + ".out.err");
-        ASSERT_EQ(ctl(b, {"lab", "role", "backup"}).first, 0);  // each lost link made it the primary
+        ASSERT_EQ(b.ctl({"show"}).status, 0) << b.errors();
+        ASSERT_EQ(b.ctl({"lab", "role", "backup"}).status, 0);  // each lost link made it the primary
     }
-    EXPECT_TRUE(logged(b, "checkpoint link down: the peer announced a frame of 2147483647 bytes", 0));
+    EXPECT_NE(b.log().find("checkpoint link down: the peer announced a frame of 2147483647 bytes"), std::string::npos);
     EXPECT_NE(show(b, "services").find("blue"), std::string::npos);
 }
 
-// Listens as the peer module would: holds the lock and the socket of dir.
-int listenAsPeer(const std::string& dir, int* lock) {
-    ::mkdir(dir.c_str(), 0700);
-    *lock = ::open((dir + "/coil-dm.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (*lock < 0 || ::flock(*lock, LOCK_EX | LOCK_NB) != 0) return -1;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/coil-dm.sock", dir.c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
-    return fd;
-}
-
 TEST_F(Pair, APeerDirectoryOthersCouldUseIsRefused) {
-    const std::string peer = base + "/peer";
-    struct Case {
-        const char* what;
-        std::function<void()> make;
-    } cases[] = {
-        {"writable by others", [&] { ::mkdir(peer.c_str(), 0700), ::chmod(peer.c_str(), 0777); }},
-        {"a link", [&] { ::mkdir((base + "/real").c_str(), 0700), ::symlink((base + "/real").c_str(), peer.c_str()); }},
+    const std::string real = a.base + "/real";
+    const std::function<void()> makes[] = {
+        [&] { ::mkdir(peer.c_str(), 0700), ::chmod(peer.c_str(), 0777); },  // writable by others
+        [&] { ::mkdir(real.c_str(), 0700), ::symlink(real.c_str(), peer.c_str()); },  // a link
     };
-    for (const Case& c : cases) {
-        std::system(("rm -rf '" + peer + "'").c_str());
-        c.make();
-        const pid_t pid = spawn({"coild", "--run-dir", a.dir, "--peer-dir", peer}, base + "/refused.out");
-        EXPECT_EQ(waitExit(pid, 5), 1) << c.what;
-        EXPECT_NE(readText(base + "/refused.out.err").find("must be a directory of this user that no one else may write"),
-                  std::string::npos)
-            << c.what << ": " << readText(base + "/refused.out.err");
+    for (const auto& make : makes) {
+        std::filesystem::remove_all(peer);
+        make();
+        const coiltest::Outcome r =
+            coiltest::runProgram({coiltest::buildProgram("coild"), "--run-dir", a.runDir, "--peer-dir", peer}, a.base);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("must be a directory of this user that no one else may write"), std::string::npos) << r.err;
     }
     // A lock file that is a link is not followed to create its target.
-    std::system(("rm -rf '" + peer + "'").c_str());
+    std::filesystem::remove_all(peer);
     ::mkdir(peer.c_str(), 0700);
-    ::symlink((base + "/target").c_str(), (peer + "/coil-dm.lock").c_str());
+    ::symlink((a.base + "/target").c_str(), (peer + "/coil-dm.lock").c_str());
     start(a, "primary");
-    EXPECT_TRUE(logged(a, "lock file " + peer + "/coil-dm.lock is a symbolic link: not followed", 5));
-    EXPECT_NE(::access((base + "/target").c_str(), F_OK), 0);
+    EXPECT_TRUE(a.logShows("lock file " + peer + "/coil-dm.lock is a symbolic link: not followed"));
+    EXPECT_NE(::access((a.base + "/target").c_str(), F_OK), 0);
 }
 
 // Another user listening on the peer socket is not taken for the peer
 // module (the tests run as root in CI; elsewhere there is no other user to be).
 TEST_F(Pair, AListenerOfAnotherUserIsNotThePeer) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
-    int lock = -1;
-    const int fd = listenAsPeer(base + "/peer", &lock);
+    const int fd = listenAsPeer();
     ASSERT_GE(fd, 0);
     const pid_t impostor = ::fork();
     if (impostor == 0) {
@@ -297,60 +211,49 @@ TEST_F(Pair, AListenerOfAnotherUserIsNotThePeer) {
         for (;;) ::pause();
     }
     start(a, "primary");
-    EXPECT_TRUE(logged(a, "coil-dm.sock is served by uid 65534: not a peer module", 5));
-    EXPECT_FALSE(logged(a, "connected to the peer module", 0.5));
+    EXPECT_TRUE(a.logShows("coil-dm.sock is served by uid 65534: not a peer module"));
+    EXPECT_FALSE(a.logShows("connected to the peer module", 0.5));
     ::kill(impostor, SIGKILL);
     ::waitpid(impostor, nullptr, 0);
     ::close(fd);
-    ::close(lock);
 }
 
 // A backup that reads its checkpoints slowly holds up none of the primary's
 // requests; the primary drops the link once a checkpoint has waited too long.
 TEST_F(Pair, ASlowPeerHoldsUpNoOne) {
-    int lock = -1;
-    const int listener = listenAsPeer(base + "/peer", &lock);
+    const int listener = listenAsPeer();
     ASSERT_GE(listener, 0);
     ASSERT_EQ(::listen(listener, 4), 0);
     start(a, "primary");
-    const int peer = ::accept(listener, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
+    const int peerFd = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peerFd, 0);
     const std::string hello = frame(0x444d0001, std::string("\0\0\0\5", 4));
-    ASSERT_EQ(::send(peer, hello.data(), hello.size(), MSG_NOSIGNAL), ssize_t(hello.size()));
-    ASSERT_TRUE(logged(a, "checkpoint link up", 5));
+    ASSERT_TRUE(coiltest::sendAll(peerFd, hello.data(), hello.size()));
+    ASSERT_TRUE(a.logShows("checkpoint link up"));
+    std::atomic<bool> done{false};
     std::thread slowReader([&] {
         char buf[4096];
-        for (;;) {
+        while (!done && ::recv(peerFd, buf, sizeof buf, 0) > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            if (::recv(peer, buf, sizeof buf, 0) <= 0) return;
-        }
     });
-
     // Each new service is checkpointed: far more than the socket holds.
     double worst = 0;
     int made = 0;
-    const std::string socket = mira::control::controlSocketPath(a.dir);
     for (; made < 1000 && worst < 1.0; made++) {
-        mira::control::Message set, reply;
-        set.add("method", "set").add("object", "coilServiceNode");
-        for (std::string attr : {"clientIdentifier=daemon-" + std::to_string(made), std::string("vlanIfInstance=5"),
-                                 std::string("vlan=blue"), std::string("rowStatus=createAndGo")})
-            set.add("attr", attr);
-        std::string error;
         const auto begin = Clock::now();
-        ASSERT_TRUE(mira::control::controlCall(socket, 1, set, &reply, &error)) << error;
+        ASSERT_TRUE(a.createService({"clientIdentifier=daemon-" + std::to_string(made), "vlanIfInstance=5", "vlan=blue"}));
         worst = std::max(worst, std::chrono::duration<double>(Clock::now() - begin).count());
     }
     const auto filled = Clock::now();
     EXPECT_EQ(made, 1000);
     EXPECT_LT(worst, 0.5) << "a request waited for the slow peer";
-    EXPECT_TRUE(logged(a, "checkpoint link down: data left unread for more than 10000 ms", 15));
+    EXPECT_TRUE(a.logShows("checkpoint link down: data left unread for more than 10000 ms", 15));
     const double dropped = std::chrono::duration<double>(Clock::now() - filled).count();
-    ::shutdown(peer, SHUT_RDWR);
+    done = true;
+    ::shutdown(peerFd, SHUT_RDWR);
     slowReader.join();
-    ::close(peer);
+    ::close(peerFd);
     ::close(listener);
-    ::close(lock);
     std::printf("[ figures  ] slow peer: %d services checkpointed, slowest request %.1f ms; link dropped %.1f s later\n",
                 made, worst * 1000, dropped);
 }

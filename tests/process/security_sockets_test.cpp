@@ -100,23 +100,25 @@ TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
 TEST(PeerRules, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
     const uid_t me = 1000;
     const gid_t mine = 1000;
-    EXPECT_TRUE(mira::controlPeerAllowed(PeerIdentity{1, me, 5}, me));
-    EXPECT_TRUE(mira::controlPeerAllowed(PeerIdentity{1, 0, 0}, me));
-    EXPECT_FALSE(mira::controlPeerAllowed(PeerIdentity{1, 1001, mine}, me)) << "the group is not enough";
-
-    EXPECT_TRUE(mira::messagePeerAllowed(PeerIdentity{1, me, 5}, me, mine));
-    EXPECT_TRUE(mira::messagePeerAllowed(PeerIdentity{1, 1001, mine}, me, mine));
-    EXPECT_TRUE(mira::messagePeerAllowed(PeerIdentity{1, 0, 0}, me, mine));
-    EXPECT_FALSE(mira::messagePeerAllowed(PeerIdentity{1, 1001, 1001}, me, mine));
-
+    const struct {
+        PeerIdentity who;
+        bool control, message;
+    } cases[] = {
+        {{1, me, 5}, true, true},
+        {{1, 0, 0}, true, true},
+        {{1, 1001, mine}, false, true},  // the group is enough for messages only
+        {{1, 1001, 1001}, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mira::controlPeerAllowed(c.who, me), c.control) << c.who.uid << ":" << c.who.gid;
+        EXPECT_EQ(mira::messagePeerAllowed(c.who, me, mine), c.message) << c.who.uid << ":" << c.who.gid;
+    }
     // What the kernel reports for a socket pair of this process.
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     PeerIdentity who;
     ASSERT_TRUE(mira::peerIdentity(pair[0], &who));
-    EXPECT_EQ(who.uid, ::geteuid());
-    EXPECT_EQ(who.gid, ::getegid());
-    EXPECT_EQ(who.pid, ::getpid());
+    EXPECT_TRUE(who.uid == ::geteuid() && who.gid == ::getegid() && who.pid == ::getpid());
     ::close(pair[0]), ::close(pair[1]);
     EXPECT_FALSE(mira::peerIdentity(-1, &who));
 }
@@ -219,29 +221,26 @@ TEST(ConnectionBounds, ExtraPeersAndControlConnectionsAreTurnedAwayAndTheRestSer
     ASSERT_TRUE(coild.start()) << coild.errors();
     const std::string socket = coild.messageSocket();
     std::vector<int> peers;
-    for (size_t i = 0; i < mira::kIpmlMaxPeersPerUser + 8; i++)
-        peers.push_back(coiltest::CoildProcess::connectTo(socket));
+    for (size_t i = 0; i < mira::kIpmlMaxPeersPerUser + 8; i++) peers.push_back(coiltest::CoildProcess::connectTo(socket));
     auto closedCount = [&] {
         size_t closed = 0;
         for (int fd : peers) {
             char c;
-            if (::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0 || (errno == ECONNRESET)) closed++;
+            closed += ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK) == 0 || errno == ECONNRESET;
         }
         return closed;
     };
-    // The ones beyond one user's bound are closed at once...
+    // The ones beyond one user's bound are closed at once, the others once
+    // they have been silent for the idle time: then a client daemon gets in.
     EXPECT_TRUE(coiltest::within(5, [&] { return closedCount() == 8; })) << closedCount() << " closed";
     EXPECT_NE(coild.log().find("too many peers of uid"), std::string::npos);
-    // ...and the others once they have been silent for the idle time: then
-    // a client daemon gets in again.
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_TRUE(coiltest::within(15, [&] { return closedCount() == peers.size(); })) << closedCount() << " closed";
     const double idleFor = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_NE(coild.log().find("sent nothing for 10 s; disconnected"), std::string::npos);
     for (int fd : peers) ::close(fd);
     const int client = coiltest::CoildProcess::connectTo(socket);
-    const std::vector<uint8_t> hello = coiltest::streamFrame(coiltest::clientMessage("ospf", 5, 1));
-    ASSERT_TRUE(coiltest::sendAll(client, hello.data(), hello.size()));
+    ASSERT_TRUE(coiltest::sendMessages(client, {coiltest::clientMessage("ospf", 5, 1)}));
     pollfd p{client, POLLIN, 0};
     EXPECT_EQ(::poll(&p, 1, 200), 0) << "the client daemon stays connected";
     ::close(client);
@@ -252,19 +251,12 @@ TEST(ConnectionBounds, ExtraPeersAndControlConnectionsAreTurnedAwayAndTheRestSer
     std::vector<int> idle;
     const std::string control = mira::control::controlSocketPath(coild.runDir);
     for (size_t i = 0; i < mira::control::kMaxConnections; i++) idle.push_back(coiltest::CoildProcess::connectTo(control));
-    mira::control::Message show, reply;
-    show.add("method", "get").add("object", "coilGlobalCfg").add("flag", "exact");
-    std::string error;
-    EXPECT_TRUE(coild.request(mira::control::kTypeCm, show, &reply, &error, 5000)) << error;
-    EXPECT_EQ(reply.get("status"), "error");
-    EXPECT_EQ(reply.get("error"), "too many connections");
+    const mira::control::Message refused = coild.cm("get", "coilGlobalCfg");
+    EXPECT_EQ(refused.get("status"), "error");
+    EXPECT_EQ(refused.get("error"), "too many connections");
     ::close(idle.back());
     idle.pop_back();
-    EXPECT_TRUE(coiltest::within(5, [&] {
-        mira::control::Message r;
-        std::string e;
-        return coild.request(mira::control::kTypeCm, show, &r, &e, 1000) && r.get("status") == "ok";
-    }));
+    EXPECT_TRUE(coiltest::within(5, [&] { return coild.cm("get", "coilGlobalCfg").get("status") == "ok"; }));
     for (int fd : idle) ::close(fd);
     EXPECT_EQ(coild.terminate(), 0);
 }

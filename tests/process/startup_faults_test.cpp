@@ -18,68 +18,51 @@
 namespace {
 
 using coiltest::CoildProcess;
+using Clock = std::chrono::steady_clock;
 
-// Every VLAN tag on all 64 ports: the most memberships a model may hold.
-std::string fullChassis(int vlans) {
-    std::string text = "chassis mac 02:00:00:c0:11:01 slots 4 first 1 ports 16\n";
-    for (int v = 1; v <= vlans; v++)
-        text += "vlan v" + std::to_string(v) + " instance " + std::to_string(v) + " tag " + std::to_string(v) +
-                " ports 1:1-1:16,2:1-2:16,3:1-3:16,4:1-4:16\n";
-    return text;
-}
-
-coiltest::Outcome runCoild(const CoildProcess& dir, const std::string& topology) {
-    coiltest::Outcome r;
-    const auto began = std::chrono::steady_clock::now();
-    const pid_t pid = coiltest::spawnProgram({coiltest::buildProgram("coild"), "--run-dir", dir.runDir, "--topology",
-                                              topology},
-                                             dir.base + "/coild.out", dir.base + "/coild.err");
-    r.status = coiltest::waitExit(pid, 20'000);
-    r.err = dir.errors();
-    std::printf("[ figures  ] %s refused in %.2f s\n", topology.c_str(),
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
-    return r;
-}
+double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 TEST(StartUp, ATopologyWithoutBoundsIsRefused) {
     CoildProcess coild;
-    const coiltest::Outcome zero = runCoild(coild, "/dev/zero");
-    EXPECT_EQ(zero.status, 1);
-    EXPECT_NE(zero.err.find("/dev/zero: larger than 1048576 bytes"), std::string::npos) << zero.err;
-
     // 1025 VLANs on all 256 ports of a slot: over the 262016 memberships.
-    std::string text = "chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 256\n";
-    for (int v = 1; v <= 1025; v++)
-        text += "vlan v" + std::to_string(v) + " instance " + std::to_string(v) + " tag " + std::to_string(v) +
-                " ports 1:1-1:256\n";
-    std::ofstream(coild.base + "/wide.topo") << text;
-    const coiltest::Outcome wide = runCoild(coild, coild.base + "/wide.topo");
-    EXPECT_EQ(wide.status, 1);
-    EXPECT_NE(wide.err.find("wide.topo:1025: too many VLAN memberships (at most 262016 in all)"), std::string::npos)
-        << wide.err;
+    std::ofstream(coild.base + "/wide.topo")
+        << coiltest::vlanChassis("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 256\n", 1025, "1:1-1:256");
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/zero", "/dev/zero: larger than 1048576 bytes"},
+        {coild.base + "/wide.topo", "wide.topo:1025: too many VLAN memberships (at most 262016 in all)"},
+    };
+    for (const auto& [topology, says] : cases) {
+        const auto began = Clock::now();
+        const coiltest::Outcome r = coiltest::runProgram(
+            {coiltest::buildProgram("coild"), "--run-dir", coild.runDir, "--topology", topology}, coild.base, 20'000);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        std::printf("[ figures  ] %s refused in %.2f s\n", topology.c_str(), secondsSince(began));
+    }
 }
 
 TEST(StartUp, SigtermWhileALargeTopologyLoadsEndsCoildCleanly) {
     CoildProcess coild;
-    std::ofstream(coild.base + "/full.topo") << fullChassis(4094);
+    // Every VLAN tag on all 64 ports: the most memberships a model may hold.
+    const std::string full = coiltest::vlanChassis("chassis mac 02:00:00:c0:11:01 slots 4 first 1 ports 16\n", 4094,
+                                                   "1:1-1:16,2:1-2:16,3:1-3:16,4:1-4:16");
+    std::ofstream(coild.base + "/full.topo") << full;
     for (int delayMs : {30, 150}) {
         const pid_t pid = coiltest::spawnProgram({coiltest::buildProgram("coild"), "--run-dir", coild.runDir,
                                                   "--topology", coild.base + "/full.topo"},
                                                  coild.base + "/coild.out", coild.base + "/coild.err");
-        ASSERT_GT(pid, 0);
         ::usleep(useconds_t(delayMs) * 1000);
-        const auto sent = std::chrono::steady_clock::now();
+        const auto sent = Clock::now();
         ::kill(pid, SIGTERM);
         EXPECT_EQ(coiltest::waitExit(pid, 2000), 0) << "SIGTERM " << delayMs << " ms after the start";
-        std::printf("[ figures  ] SIGTERM %d ms into start-up: exit 0 after %.3f s\n", delayMs,
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
+        std::printf("[ figures  ] SIGTERM %d ms into start-up: exit 0 after %.3f s\n", delayMs, secondsSince(sent));
         EXPECT_FALSE(std::filesystem::exists(coild.runDir + "/coild.sock"));
     }
     // The largest model comes up, and stops, in bounded time.
-    const auto began = std::chrono::steady_clock::now();
-    ASSERT_TRUE(coild.start(fullChassis(4094))) << coild.errors();
-    std::printf("[ figures  ] 4094 VLANs x 64 ports: serving after %.2f s, RSS %ld kB\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), coild.rssKiB());
+    const auto began = Clock::now();
+    ASSERT_TRUE(coild.start(full)) << coild.errors();
+    std::printf("[ figures  ] 4094 VLANs x 64 ports: serving after %.2f s, RSS %ld kB\n", secondsSince(began),
+                coild.rssKiB());
     EXPECT_EQ(coild.terminate(2000), 0);
 }
 

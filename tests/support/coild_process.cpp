@@ -16,6 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "mira/control/control_client.h"
 #include "mira/core/ipml_wire.h"
 
@@ -26,6 +28,26 @@ namespace coiltest {
 std::string buildProgram(const std::string& name) {
     const char* dir = std::getenv("COIL_BUILD_DIR");
     return std::string(dir ? dir : ".") + "/" + name;
+}
+
+std::string vlanChassis(const std::string& chassis, int vlans, const std::string& ports) {
+    std::string text = chassis;
+    for (int v = 1; v <= vlans; v++) {
+        const std::string n = std::to_string(v);
+        text += "vlan v" + n + " instance " + n + " tag " + n + " ports " + ports + "\n";
+    }
+    return text;
+}
+
+int countOf(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+    return n;
+}
+
+long xmlNumber(const std::string& xml, const std::string& tag) {
+    const size_t at = xml.find("<" + tag + ">");
+    return at == std::string::npos ? -1 : std::atol(xml.c_str() + at + tag.size() + 2);
 }
 
 std::string readFile(const std::string& path) {
@@ -171,6 +193,24 @@ Outcome CoildProcess::finish(pid_t pid, const std::string& tag, int timeoutMs) c
     return r;
 }
 
+mira::control::Message CoildProcess::cm(const std::string& method, const std::string& object,
+                                        const std::vector<std::string>& attrs) const {
+    mira::control::Message request, reply;
+    request.add("method", method).add("object", object);
+    if (method == "get") request.add("flag", "exact");
+    for (const std::string& a : attrs) request.add("attr", a);
+    std::string error;
+    EXPECT_TRUE(this->request(1, request, &reply, &error)) << error;
+    return reply;
+}
+
+bool CoildProcess::createService(std::vector<std::string> attrs) const {
+    attrs.push_back("rowStatus=createAndGo");
+    const mira::control::Message reply = cm("set", "coilServiceNode", attrs);
+    EXPECT_EQ(reply.get("result"), "1") << reply.get("message") << reply.get("error");
+    return reply.get("result") == "1";
+}
+
 bool CoildProcess::logShows(const std::string& text, double seconds) const {
     return within(seconds, [&] { return log().find(text) != std::string::npos; });
 }
@@ -240,6 +280,15 @@ bool sendAll(int fd, const void* data, size_t size) {
         p += n, size -= size_t(n);
     }
     return true;
+}
+
+bool sendMessages(int fd, const std::vector<std::vector<uint8_t>>& messages) {
+    std::vector<uint8_t> bytes;
+    for (const auto& m : messages) {
+        const std::vector<uint8_t> frame = streamFrame(m);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    return sendAll(fd, bytes.data(), bytes.size());
 }
 
 }  // namespace coiltest

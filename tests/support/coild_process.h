@@ -23,6 +23,19 @@ inline constexpr bool kSanitizerBuild = true;
 inline constexpr bool kSanitizerBuild = false;
 #endif
 
+// The chassis most process tests run on: blue loops through the cable, red
+// (on slot 2) does not.
+inline constexpr const char* kLoopChassis =
+    "chassis mac 02:00:00:c0:11:01 slots 2 first 1 ports 8\n"
+    "vlan blue instance 100 tag 100 ports 1:1-1:4\n"
+    "vlan red instance 200 tag 200 ports 2:1-2:4\n"
+    "cable 1:1 1:2\n";
+// The chassis line, then VLANs v1..vN (instance and tag N) on the ports.
+std::string vlanChassis(const std::string& chassis, int vlans, const std::string& ports);
+int countOf(const std::string& text, const std::string& needle);
+// The number in the XML element <tag>, or -1.
+long xmlNumber(const std::string& xml, const std::string& tag);
+
 // A program of the build (found through COIL_BUILD_DIR).
 std::string buildProgram(const std::string& name);
 std::string readFile(const std::string& path);
@@ -68,6 +81,14 @@ class CoildProcess {
     // directory, waited for up to 20 s.
     Outcome run(const std::string& program, std::vector<std::string> args) const;
     Outcome ctl(std::vector<std::string> args) const { return run("coilctl", std::move(args)); }
+    Outcome client(std::vector<std::string> args) const { return run("coil-client", std::move(args)); }
+    std::string output(const std::string& tag) const { return readFile(base + "/" + tag + ".out"); }
+    // A configuration request: a get (flag exact) or set of the object with
+    // "name=value" attributes; the reply (a failed call is a test failure).
+    mira::control::Message cm(const std::string& method, const std::string& object,
+                              const std::vector<std::string>& attrs = {}) const;
+    // An operator's service made with the attributes; true when made.
+    bool createService(std::vector<std::string> attrs) const;
     // The same, started in the background; finish() waits for it.
     pid_t launch(const std::string& program, std::vector<std::string> args, const std::string& tag) const;
     Outcome finish(pid_t pid, const std::string& tag, int timeoutMs = 20'000) const;
@@ -95,5 +116,7 @@ std::vector<uint8_t> clientMessage(const std::string& clientId, uint32_t vlanIfI
 // A frame of the message server's stream: 32-bit length, then the body.
 std::vector<uint8_t> streamFrame(const std::vector<uint8_t>& body);
 bool sendAll(int fd, const void* data, size_t size);
+// The messages as stream frames, in one write.
+bool sendMessages(int fd, const std::vector<std::vector<uint8_t>>& messages);
 
 }  // namespace coiltest
