@@ -1,11 +1,10 @@
 // Who may reach the daemon and how much a peer can make it hold: the run
 // directory is private to coild's user even when it existed with wider
-// permissions, the control socket takes only that user and root, the
-// message server that user, its group and root, and both bound their
-// connections. Other users are tried for real when the test runs as root
-// (through a socket whose file permissions were widened, so that only the
-// credential check stands in the way); otherwise the rules are checked as
-// functions.
+// permissions, and holds one coild; the control socket takes only that user
+// and root, the message server that user, its group and root, and both
+// bound their connections. Other users are tried for real when the test runs
+// as root, through sockets whose file permissions were widened, so that only
+// the credential check stands in the way.
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <poll.h>
@@ -19,29 +18,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/reset.h"
-#include "clients/coil_server.h"
 #include "mira/control/control_client.h"
-#include "mira/control/control_frame.h"
 #include "mira/core/control_server.h"
 #include "mira/core/ipml_wire.h"
-#include "mira/core/loop.h"
-#include "mira/core/peer_cred.h"
-#include "mira/core/platform.h"
 #include "support/coild_process.h"
-#include "support/harness.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using mira::PeerIdentity;
-
-constexpr uid_t kOther = 65534;  // nobody
-constexpr gid_t kOtherGroup = 65534;
 
 mode_t modeOf(const std::string& path) {
     struct stat st {};
@@ -97,123 +84,54 @@ TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
     EXPECT_EQ(third.terminate(), 0);
 }
 
-TEST(PeerRules, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
-    const uid_t me = 1000;
-    const gid_t mine = 1000;
-    const struct {
-        PeerIdentity who;
-        bool control, message;
-    } cases[] = {
-        {{1, me, 5}, true, true},
-        {{1, 0, 0}, true, true},
-        {{1, 1001, mine}, false, true},  // the group is enough for messages only
-        {{1, 1001, 1001}, false, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(mira::controlPeerAllowed(c.who, me), c.control) << c.who.uid << ":" << c.who.gid;
-        EXPECT_EQ(mira::messagePeerAllowed(c.who, me, mine), c.message) << c.who.uid << ":" << c.who.gid;
+// Runs fn in a child process as uid/gid; fn's result is the child's exit status.
+int asUser(uid_t uid, gid_t gid, const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const gid_t groups[] = {gid};
+        if (::setgroups(1, groups) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0)
+            ::_exit(100);
+        ::_exit(fn());
     }
-    // What the kernel reports for a socket pair of this process.
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    PeerIdentity who;
-    ASSERT_TRUE(mira::peerIdentity(pair[0], &who));
-    EXPECT_TRUE(who.uid == ::geteuid() && who.gid == ::getegid() && who.pid == ::getpid());
-    ::close(pair[0]), ::close(pair[1]);
-    EXPECT_FALSE(mira::peerIdentity(-1, &who));
+    return coiltest::waitExit(pid, 10'000);
 }
 
-// The in-process daemon with its sockets in a directory that other users
-// may enter, for tries as another user.
-class AsAnotherUser : public testing::Test {
-  protected:
-    void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
-        char pattern[] = "/tmp/coil-security-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-        ::chmod(dir.c_str(), 0711);
-        mira::setRunDir(dir);
-        h = std::make_unique<coiltest::Harness>();
+TEST(OtherUsers, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+    coiltest::CoildProcess coild;
+    ASSERT_TRUE(coild.start(coiltest::kLoopChassis, {"--trace"})) << coild.errors();
+    for (const std::string& dir : {coild.base, coild.runDir}) ::chmod(dir.c_str(), 0711);
+    // 0: answered (or, for the message server, still connected), 1: closed
+    // by coild, 2: could not connect.
+    auto control = [&] {
+        mira::control::Message show, reply;
+        show.add("method", "get").add("object", "coilGlobalCfg").add("flag", "exact");
         std::string error;
-        ASSERT_TRUE(mira::control::startControlServer(dir, &error)) << error;
-        h->clearLog();
-    }
-    void TearDown() override {
-        if (dir.empty()) return;
-        mira::control::stopControlServer();
-        h.reset();
-        coiltest::resetDaemonAndPlatform();
-        mira::setRunDir("");
-        fs::remove_all(dir);
-    }
-
-    // Runs fn in a child process as uid/gid while the loop serves; fn's
-    // result is the child's exit status.
-    int asUser(uid_t uid, gid_t gid, const std::function<int()>& fn) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            const gid_t groups[] = {gid};
-            if (::setgroups(1, groups) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0)
-                ::_exit(100);
-            ::_exit(fn());
-        }
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            mira::drain();
-            ::usleep(1000);
-        }
-        mira::drain();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
-    }
-
-    std::string dir;
-    std::unique_ptr<coiltest::Harness> h;
-};
-
-// 0: answered, 1: closed without an answer, 2: could not connect.
-int controlTry(const std::string& dir) {
-    mira::control::Message show, reply;
-    show.add("method", "get").add("object", "coilGlobalCfg").add("flag", "exact");
-    std::string error;
-    if (mira::control::controlCall(mira::control::controlSocketPath(dir), mira::control::kTypeCm, show, &reply,
-                                   &error, 2000))
-        return 0;
-    return error.find("cannot reach") != std::string::npos ? 2 : 1;
-}
-
-// 0: the peer stays connected, 1: the server closed it, 2: could not connect.
-int messageTry(const std::string& path) {
-    int fd = coiltest::CoildProcess::connectTo(path);
-    if (fd < 0) return 2;
-    const auto frame = coiltest::streamFrame(coiltest::clientMessage("intruder", 100, 1));
-    coiltest::sendAll(fd, frame.data(), frame.size());
-    pollfd p{fd, POLLIN, 0};
-    const bool closed = ::poll(&p, 1, 500) > 0;
-    ::close(fd);
-    return closed ? 1 : 0;
-}
-
-TEST_F(AsAnotherUser, ControlSocketRefusesEveryoneButTheUserAndRoot) {
-    const std::string socket = mira::control::controlSocketPath(dir);
-    EXPECT_EQ(asUser(kOther, kOtherGroup, [&] { return controlTry(dir); }), 2) << "mode 0600 keeps others out";
-    ::chmod(socket.c_str(), 0666);
-    EXPECT_EQ(asUser(kOther, kOtherGroup, [&] { return controlTry(dir); }), 1);
-    EXPECT_EQ(asUser(kOther, ::getegid(), [&] { return controlTry(dir); }), 1) << "the group is not enough";
-    EXPECT_TRUE(h->logHas("refused a connection from uid 65534"));
-    EXPECT_EQ(asUser(0, 0, [&] { return controlTry(dir); }), 0);
-}
-
-TEST_F(AsAnotherUser, MessageServerTakesTheUserItsGroupAndRootOnly) {
-    const std::string socket = mira::ipmlSocketPath(gCoilServerPort);
-    ASSERT_FALSE(socket.empty());
-    ::chmod(socket.c_str(), 0666);
-    EXPECT_EQ(asUser(kOther, kOtherGroup, [&] { return messageTry(socket); }), 1);
-    EXPECT_TRUE(h->logHas("from uid 65534 gid 65534"));
-    EXPECT_EQ(findCoilServiceNode("intruder", 100), nullptr);
-    mira::setConditionEnabled("trace", "*", true);
-    EXPECT_EQ(asUser(kOther, ::getegid(), [&] { return messageTry(socket); }), 0) << "a process of the group";
-    EXPECT_TRUE(h->logHas("Register 1 [intruder:100]")) << "its request was served";
+        if (mira::control::controlCall(mira::control::controlSocketPath(coild.runDir), 1, show, &reply, &error, 2000))
+            return 0;
+        return error.find("cannot reach") != std::string::npos ? 2 : 1;
+    };
+    auto message = [&](const std::string& client) {
+        const int fd = coiltest::CoildProcess::connectTo(coild.messageSocket());
+        if (fd < 0) return 2;
+        coiltest::sendMessages(fd, {coiltest::clientMessage(client, 100, 1)});
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 500) > 0 ? 1 : 0;
+    };
+    constexpr uid_t kOther = 65534;  // nobody
+    const gid_t mine = ::getegid();
+    EXPECT_EQ(asUser(kOther, kOther, control), 2) << "mode 0600 keeps others out";
+    ::chmod(mira::control::controlSocketPath(coild.runDir).c_str(), 0666);
+    ::chmod(coild.messageSocket().c_str(), 0666);
+    EXPECT_EQ(asUser(kOther, kOther, control), 1);
+    EXPECT_EQ(asUser(kOther, mine, control), 1) << "the group is not enough";
+    EXPECT_EQ(asUser(0, 0, control), 0);
+    EXPECT_EQ(asUser(kOther, kOther, [&] { return message("intruder"); }), 1);
+    EXPECT_EQ(asUser(kOther, mine, [&] { return message("member"); }), 0) << "a process of the group";
+    EXPECT_TRUE(coild.logShows("refused a connection from uid 65534"));
+    EXPECT_TRUE(coild.logShows("from uid 65534 gid 65534"));
+    EXPECT_TRUE(coild.logShows("Register 1 [member:100]")) << "its request was served";
+    EXPECT_EQ(coild.log().find("[intruder:100]"), std::string::npos);
 }
 
 TEST(ConnectionBounds, ExtraPeersAndControlConnectionsAreTurnedAwayAndTheRestServed) {
