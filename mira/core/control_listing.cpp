@@ -34,21 +34,21 @@ std::string bareName(std::string name) {
     return name;
 }
 
-// Every VLAN that has a port, by name, with its ports in port order.
+// Every VLAN by name, those without ports too, with its ports in port order.
 std::string vlanRecords() {
     std::map<std::string, std::vector<std::string>> ports;
     for (const SwitchPortInfo& p : activeSwitch().listPorts())
         for (const std::string& v : splitCommas(p.vlans)) ports[bareName(v)].push_back(p.name);
+    std::map<std::string, vlanIf_t> vlans;
+    for (const vlanIf_t& v : activeSwitch().listVlans()) vlans.emplace(v.name, v);
     std::string xml;
-    for (const auto& [name, members] : ports) {
-        vlanIf_t* vlan = nullptr;
-        if (activeSwitch().vlanLibGetVlanIfByName(name.c_str(), &vlan) != 1 || vlan == nullptr) continue;
+    for (const auto& [name, vlan] : vlans) {
         std::string list;
-        for (const std::string& m : members) list += (list.empty() ? "" : ",") + m;
+        for (const std::string& m : ports[name]) list += (list.empty() ? "" : ",") + m;
         xml += formatXmlRecord({"vlan",
                                 {{"name", name},
-                                 {"instance", std::to_string(vlan->vlanIfInstance)},
-                                 {"tag", std::to_string(vlan->tag)},
+                                 {"instance", std::to_string(vlan.vlanIfInstance)},
+                                 {"tag", std::to_string(vlan.tag)},
                                  {"ports", list}}});
     }
     return xml;

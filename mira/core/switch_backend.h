@@ -88,6 +88,8 @@ class SwitchBackend {
     virtual bool namesPorts() const { return false; }
     // Every physical port, in port-word order.
     virtual std::vector<SwitchPortInfo> listPorts() = 0;
+    // Every VLAN (those without ports too), in instance order.
+    virtual std::vector<vlanIf_t> listVlans() = 0;
     // A lab command (words as typed after `coilctl lab`).
     virtual LabResult labCommand(const std::vector<std::string>& words) = 0;
     // Back to the backend's empty state (resetPlatform()).

@@ -47,6 +47,7 @@ class NoSwitch final : public SwitchBackend {
     }
     bool parsePortName(const std::string&, uint32_t*) override { return false; }
     std::vector<SwitchPortInfo> listPorts() override { return {}; }
+    std::vector<vlanIf_t> listVlans() override { return {}; }
     LabResult labCommand(const std::vector<std::string>&) override { return {false, "no switch", "", ""}; }
     void reset() override {}
 

@@ -612,6 +612,13 @@ std::vector<SwitchPortInfo> LinuxSwitch::listPorts() {
     return out;
 }
 
+std::vector<vlanIf_t> LinuxSwitch::listVlans() {
+    std::vector<vlanIf_t> out;
+    for (const auto& [instance, vlan] : model_.vlans())
+        if (!vlan->deleting) out.push_back(vlan->rec);
+    return out;
+}
+
 LabResult LinuxSwitch::labCommand(const std::vector<std::string>&) {
     return {false,
             "lab commands change only the simulated switch; this coild runs on the host's Linux bridges "

@@ -87,6 +87,7 @@ class LinuxSwitch final : public SwitchBackend {
     bool parsePortName(const std::string& text, uint32_t* word) override;
     bool namesPorts() const override { return true; }
     std::vector<SwitchPortInfo> listPorts() override;
+    std::vector<vlanIf_t> listVlans() override;
     LabResult labCommand(const std::vector<std::string>& words) override;
     void reset() override;
 

@@ -38,6 +38,13 @@ std::vector<SwitchPortInfo> SimSwitch::listPorts() {
     return out;
 }
 
+std::vector<vlanIf_t> SimSwitch::listVlans() {
+    std::vector<vlanIf_t> out;
+    for (const auto& [instance, vlan] : sw::model().vlans)
+        if (!vlan->deleting) out.push_back(vlan->rec);
+    return out;
+}
+
 LabResult SimSwitch::labCommand(const std::vector<std::string>& words) { return control::runLabCommand(words); }
 
 void SimSwitch::reset() { resetSwitch(); }

@@ -43,6 +43,7 @@ class SimSwitch final : public SwitchBackend {
     std::string portName(uint32_t word) override;
     bool parsePortName(const std::string& text, uint32_t* word) override;
     std::vector<SwitchPortInfo> listPorts() override;
+    std::vector<vlanIf_t> listVlans() override;
     LabResult labCommand(const std::vector<std::string>& words) override;
     void reset() override;
 };
