@@ -87,6 +87,11 @@ TEST_F(Tools, ExitStatusesAndRefusals) {
               "[{\"name\":\"blue\",\"instance\":100,\"tag\":100,\"ports\":\"1:1,1:2,1:3,1:4\"},"
               "{\"name\":\"red\",\"instance\":200,\"tag\":200,\"ports\":\"2:1,2:2,2:3,2:4\"}]\n");
     EXPECT_NE(coild.ctl({"show", "vlans"}).out.find("blue  100       100  1:1-1:4"), std::string::npos);
+    // A VLAN all of whose ports left is still listed.
+    for (const char* port : {"2:1", "2:2", "2:3", "2:4"})
+        ASSERT_EQ(coild.ctl({"lab", "vlan", "remove-port", "red", port}).status, 0);
+    EXPECT_NE(coild.client({"vlans", "--json"}).out.find(R"({"name":"red","instance":200,"tag":200,"ports":""})"),
+              std::string::npos);
 }
 
 // The validator's exit status on the text.
