@@ -63,29 +63,27 @@ TEST_F(Objdef, SetsRunTheirHandlerOnlyWithARowStatusOrOnReplay) {
         uint32_t object;
         std::initializer_list<Attr*> attrs;
         uint32_t flags;
-        int result, setMark, waitTime;
+        int result, waitTime;
         const char* message;  // after "earlier. "
     } cases[] = {
-        {COIL_ID_COIL_GLOBAL_CFG, {&wait9}, 0, 0, 0, 2, "No configuration action is specified for object coilGlobalCfg."},
-        {COIL_ID_COIL_SERVICE_NODE, {&ports}, 0, 0, 0, 2,
+        {COIL_ID_COIL_GLOBAL_CFG, {&wait9}, 0, 0, 2, "No configuration action is specified for object coilGlobalCfg."},
+        {COIL_ID_COIL_SERVICE_NODE, {&ports}, 0, 0, 2,
          "No configuration action is specified for object coilServiceNode."},
-        {COIL_ID_COIL_GLOBAL_CFG, {&wait9, &active}, 0, 1, 1, 9, ""},
-        {COIL_ID_COIL_GLOBAL_CFG, {&wait11}, CM_FLAG_IMPLIED_ROW_STATUS, 1, 1, 11, ""},
-        {COIL_ID_COIL_DEBUG, {&cmd, &wait17}, 0, 1, 0, 17, ""},
-        {COIL_ID_COIL_SERVICE_NODE, {&destroy}, 0, 1, 1, 17, ""},  // without a client: nothing to do
-        {COIL_ID_COIL_GLOBAL_CFG, {&wait9, &active}, CM_FLAG_WALK, 1, 0, 17, ""},  // a walk step only reads
+        {COIL_ID_COIL_GLOBAL_CFG, {&wait9, &active}, 0, 1, 9, ""},
+        {COIL_ID_COIL_GLOBAL_CFG, {&wait11}, CM_FLAG_IMPLIED_ROW_STATUS, 1, 11, ""},
+        {COIL_ID_COIL_DEBUG, {&cmd, &wait17}, 0, 1, 17, ""},
+        {COIL_ID_COIL_SERVICE_NODE, {&destroy}, 0, 1, 17, ""},  // without a client: nothing to do
+        {COIL_ID_COIL_GLOBAL_CFG, {&wait9, &active}, CM_FLAG_WALK, 1, 17, ""},  // a walk step only reads
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         cmObject_t* n = node(c.object, COIL_ID_SET, c.attrs);
         req->flags = c.flags;
         req->result = 7;
-        req->setMark = 0;
         bufferReset(&req->message);
         bufferPuts(&req->message, "earlier. ");
         EXPECT_EQ(cmBackendAction(req.get(), n), 1);
         EXPECT_EQ(req->result, c.result);
-        EXPECT_EQ(req->setMark, c.setMark);
         EXPECT_EQ(coilGlobal.disablePortWaitTime, c.waitTime);
         EXPECT_EQ(req.message(), std::string("earlier. ") + c.message);
     }
