@@ -111,37 +111,30 @@ class ClientDaemons : public testing::Test {
     coiltest::Harness h_;
 };
 
-TEST_F(ClientDaemons, RegisterMakesOneIdleServiceOwnedByItsPeer) {
+TEST_F(ClientDaemons, RegisterMakesAnIdleServiceOfItsPeerAndStartPollRunsItToANoLoopReport) {
+    coiltest::giveLink({port(1, 1), port(1, 3)});
     Client a(run_.path);
-    a.registerService("ospf", 100, {{1, 3}});
-    a.registerService("ospf", 100, {{1, 4}});
-    a.registerService("ospf", 999);  // no such VLAN instance: nothing made
+    // A Register with ports, a timeout, a report action and a sequence number to echo.
+    coilClientMessage reg;
+    const coilClientPort ports[] = {{1, 3}};
+    ASSERT_EQ(coilClientBuildRequest(&reg, COIL_CLIENT_REGISTER, "ospf", 100, ports, 1, 1, 0, 9, nullptr, 0), 0);
+    reg.action = 3;
+    reg.seq = 77;
+    a.send(reg);
+    a.registerService("ospf", 100, {{1, 4}});  // exists: ignored
+    a.registerService("ospf", 999);            // no such VLAN instance: nothing made
     ASSERT_EQ(serviceCount(), 1);
     coilServiceNode* sr = findCoilServiceNode("ospf", 100);
     EXPECT_EQ(sr->state, COIL_STATE_INIT);
     EXPECT_EQ(sr->peerId, peers().at(0));
     EXPECT_EQ(sr->hdr.clientType, 1);
+    EXPECT_EQ(sr->target.timeout, 9u);
     EXPECT_STREQ(sr->target.vlan, "blue") << "named after the VLAN";
     EXPECT_TRUE(mira::portListHas(&sr->target.ports, port(1, 3))) << "the first Register's list stays";
-
-    coiltest::giveLink({port(1, 1), port(1, 3)});
     h_.advance(5);
     EXPECT_TRUE(h_.framesOut().empty()) << "nothing is sent before a Start Poll";
-}
 
-TEST_F(ClientDaemons, StartPollRunsWithItsOwnParametersAndEndsWithANoLoopReport) {
-    coiltest::giveLink({port(1, 1), port(1, 3)});
-    Client a(run_.path);
-    // A Register with a timeout of its own, a report action and a sequence number to echo.
-    coilClientMessage reg;
-    ASSERT_EQ(coilClientBuildRequest(&reg, COIL_CLIENT_REGISTER, "ospf", 100, nullptr, 0, 1, 0, 9, nullptr, 0), 0);
-    reg.action = 3;
-    reg.seq = 77;
-    a.send(reg);
-    EXPECT_EQ(findCoilServiceNode("ospf", 100)->target.timeout, 9u);
     a.start("ospf", 100, 2, 3, {{1, 3}});
-
-    coilServiceNode* sr = findCoilServiceNode("ospf", 100);
     EXPECT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
     EXPECT_EQ(sr->target.pollType, uint32_t(COIL_CLIENT_POLL_COUNTED));
     EXPECT_EQ(sr->target.timeout, 3u);
