@@ -4,7 +4,7 @@
 #   receive  the daemon's own path per frame of the 4,094-service storm:
 #            rxCoilPdu minus the recvKypkt it calls
 #   lookup   findCoilServiceIdNode and findCoilServiceNode per call
-#   tick     one full-chassis tick (mira::advanceSeconds(1))
+#   tick     one full-chassis tick (mira::advance of one second)
 # Usage: scripts/bench-callgrind.sh (after scripts/bench.sh built build-bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +29,7 @@ cost() {  # file, function name as callgrind_annotate prints it (a prefix)
 
 per_call() { awk '{ if ($2 > 0) printf "%.0f", $1 / $2; else printf "?" }'; }
 
-profile receive 'rxCoilPdu*' bench_receive '^BM_StormReceivePath$'
+profile receive '*receive(unsigned long)' bench_receive '^BM_StormReceivePath$'
 read -r rx_ir rx_calls < <(cost receive "rxCoilPdu(")
 read -r read_ir _ < <(cost receive "recvKypkt(")
 echo "receive, storm of 4,094 services: $(( (rx_ir - read_ir) / rx_calls )) instructions per frame" \
@@ -40,5 +40,5 @@ echo "lookup by identifier: $(cost lookup_id "findCoilServiceIdNode(" | per_call
 profile lookup_key 'findCoilServiceNode*' bench_lookup '^BM_LookupByKey$'
 echo "lookup by key: $(cost lookup_key "findCoilServiceNode(" | per_call) instructions per call"
 
-profile tick 'mira::advanceSeconds*' bench_tick '^BM_FullChassisTick$'
-echo "full-chassis tick: $(cost tick "mira::advanceSeconds(" | per_call) instructions per tick"
+profile tick 'mira::advance(*' bench_tick '^BM_FullChassisTick$'
+echo "full-chassis tick: $(cost tick "mira::advance(" | per_call) instructions per tick"

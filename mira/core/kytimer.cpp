@@ -175,11 +175,13 @@ int kyProcTimer(kyTimerCtx_t* ctx) {
         if (s.due > now) break;
         kyTimerFn_t fn = s.fn;
         void* arg = s.arg;
-        t->erase(index);
         if (s.period > 0) {
-            s.due += s.period;  // re-armed before the expiry, which may delete it
-            t->push(index);
+            // Re-armed before the expiry, which may delete it; the root sinks
+            // to its place (cheaper than taking it out and pushing it again).
+            s.due += s.period;
+            t->siftDown(0);
         } else {
+            t->erase(index);
             t->release(index);  // its handle is stale from here on
         }
         fn(arg);  // may create and delete timers; `s` may be invalid now

@@ -2,7 +2,7 @@
 // one message per event for whoever watches.
 #include "mira/core/watch_service.h"
 
-#include <map>
+#include <unordered_map>
 
 #include "miracommon.h"
 #include "mira/core/core_internal.h"
@@ -14,7 +14,7 @@ namespace mira {
 namespace {
 
 struct State {
-    std::map<uint32_t, PortLoops> loops;
+    std::unordered_map<uint32_t, PortLoops> loops;  // counted per returned probe, so hashed
     WatchSink sink;
 };
 

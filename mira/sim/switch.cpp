@@ -16,14 +16,9 @@ namespace sw {
 
 namespace {
 
-std::unique_ptr<Model>& current() {
-    static std::unique_ptr<Model> m = [] {
-        auto fresh = std::make_unique<Model>();
-        fresh->generation = nextGeneration();
-        return fresh;
-    }();
-    return m;
-}
+// The model in use; made on first use. A plain pointer (constant-initialised,
+// no guard) because every lookup of a frame goes through model().
+constinit std::unique_ptr<Model> gModel;
 
 bool validName(const std::string& name, std::string* why) {
     if (name.empty()) {
@@ -42,6 +37,8 @@ bool validName(const std::string& name, std::string* why) {
     return true;
 }
 
+bool wordBefore(const std::pair<uint32_t, Member*>& member, uint32_t word) { return member.first < word; }
+
 void refreshCount(Vlan* vlan) { vlan->rec.numVpifs = uint8_t(std::min<size_t>(vlan->members.size(), 255)); }
 
 }  // namespace
@@ -51,11 +48,14 @@ uint64_t nextGeneration() {
     return ++g;
 }
 
-Model& model() { return *current(); }
+Model& model() {
+    if (!gModel) installModel(std::make_unique<Model>());
+    return *gModel;
+}
 
 void installModel(std::unique_ptr<Model> fresh) {
     fresh->generation = nextGeneration();
-    current() = std::move(fresh);
+    gModel = std::move(fresh);
 }
 
 namespace {
@@ -267,6 +267,8 @@ std::string Model::addMember(Vlan* vlan, uint32_t word) {
     m->rec.vlanIf = &vlan->rec;
     m->rec.egState = m->rec.inState = VPIF_STATE_FORWARDING;
     l->vlans[vlan->rec.vlanIfInstance] = m.get();
+    auto& flat = vlan->memberByWord;
+    flat.insert(std::lower_bound(flat.begin(), flat.end(), word, wordBefore), {word, m.get()});
     vlan->members[word] = std::move(m);
     refreshCount(vlan);
     return "";
@@ -280,6 +282,8 @@ std::string Model::removeMember(Vlan* vlan, uint32_t word) {
         return "port " + portText(word) + " is not in VLAN \"" + vlan->rec.name + "\"";
     }
     it->second->lif->vlans.erase(vlan->rec.vlanIfInstance);
+    auto& flat = vlan->memberByWord;
+    flat.erase(std::lower_bound(flat.begin(), flat.end(), word, wordBefore));
     vlan->members.erase(it);
     memberships--;
     refreshCount(vlan);

@@ -102,12 +102,17 @@ void ingress(Port* port, const FramePtr& frame, int hops) {
         return;
     }
     Lif* lif = port->lif;
-    auto it = vlan->members.find(lif->word);
-    if (it == vlan->members.end()) {
+    const Member* member = nullptr;
+    for (const auto& [word, m] : vlan->memberByWord)
+        if (word == lif->word) {
+            member = m;
+            break;
+        }
+    if (member == nullptr) {
         ++gStats.dropNotMember;
         return;
     }
-    if (!it->second->forwarding) {
+    if (!member->forwarding) {
         ++gStats.dropBlocked;
         return;
     }

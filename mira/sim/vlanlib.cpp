@@ -7,6 +7,7 @@
 // members are walked in order of their port-instance words, a port's VLANs in
 // order of their instances; a walk continues correctly when members are
 // added or removed between its steps.
+#include <algorithm>
 #include <cstring>
 
 #include "dm.h"
@@ -28,8 +29,9 @@ vpif_t* firstVlanOfPortAfter(lif_t* rec, const uint32_t* afterInstance) {
 
 Member* memberOf(Vlan* v, const Lif* l) {
     if (!v || !l) return nullptr;
-    auto it = v->members.find(l->word);
-    return it == v->members.end() ? nullptr : it->second.get();
+    for (const auto& [word, member] : v->memberByWord)
+        if (word == l->word) return member;
+    return nullptr;
 }
 
 Member* memberOf(const vpif_t* rec) {
@@ -73,15 +75,17 @@ vpif_t* SimSwitch::vlanLibGetNextVpifOnPort(lif_t* lif, vlanIf_t* current) {
 
 vpif_t* SimSwitch::getFirstVpifOnVlan(vlanIf_t* vlanIf) {
     Vlan* v = model().vlanOf(vlanIf);
-    if (!v || v->members.empty()) return nullptr;
-    return &v->members.begin()->second->rec;
+    if (!v || v->memberByWord.empty()) return nullptr;
+    return &v->memberByWord.front().second->rec;
 }
 
 vpif_t* SimSwitch::getNextVpifOnVlan(vlanIf_t* vlanIf, lif_t* current) {
     Vlan* v = model().vlanOf(vlanIf);
     if (!v || !current) return nullptr;
-    auto it = v->members.upper_bound(current->portInstance);
-    return it == v->members.end() ? nullptr : &it->second->rec;
+    const auto& flat = v->memberByWord;
+    auto it = std::upper_bound(flat.begin(), flat.end(), current->portInstance,
+                               [](uint32_t word, const std::pair<uint32_t, Member*>& m) { return word < m.first; });
+    return it == flat.end() ? nullptr : &it->second->rec;
 }
 
 vpif_t* SimSwitch::vlanLibGetVpifByVlanInstanceAndPortInstance(uint32_t vlanIfInstance, uint32_t portWord) {

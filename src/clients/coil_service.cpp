@@ -99,7 +99,7 @@ int configCoilService(coilServiceNode* request, cmRequest_t* context) {
         return 0;
     }
 
-    auto* sr = static_cast<coilServiceNode*>(std::malloc(sizeof(coilServiceNode)));
+    coilServiceNode* sr = coilAllocServiceNode();
     coilAssert(sr != nullptr);
     std::memcpy(sr, request, sizeof *sr);
     sr->hdr.vlanIfInstance = vlanIf->vlanIfInstance;
@@ -173,7 +173,7 @@ int createCoilServiceNode(coilServiceNode* request) {
                           request->hdr.clientId, request->hdr.vlanIfInstance, why, refused);
         return 1;
     }
-    auto* sr = static_cast<coilServiceNode*>(std::calloc(1, sizeof(coilServiceNode)));
+    coilServiceNode* sr = coilAllocServiceNode();
     coilAssert(sr != nullptr);
     vlanIf_t* vlanIf = nullptr;
     if (vlanLibGetVlanIfByInstance(request->hdr.vlanIfInstance, &vlanIf) != 1 || vlanIf == nullptr) {

@@ -25,6 +25,12 @@ inline uint32_t coilIndexHome(const coilIndex_t* index, uint32_t tag) {
     return uint32_t((uint64_t(tag) * 0x9E3779B97F4A7C15ull) >> 32) & index->mask;
 }
 
+// Starts loading the slot where a lookup of the tag begins, so that the
+// caller's other work overlaps the cache miss.
+inline void coilIndexPrefetch(const coilIndex_t* index, uint32_t tag) {
+    if (index->slots != nullptr) __builtin_prefetch(&index->slots[coilIndexHome(index, tag)]);
+}
+
 // The first record with the tag that `matches` accepts, or null.
 template <typename Match>
 void* coilIndexFind(const coilIndex_t* index, uint32_t tag, Match matches) {

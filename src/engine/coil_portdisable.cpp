@@ -11,12 +11,14 @@
 static constexpr const char* coilUnit = "coil_state";
 
 int coilPortControl_validate(coilServiceNode* sr) {
-    const uint32_t now = uint32_t(miraTime(nullptr));
     if (coilPortControlGet(coilPortWord(sr->target.inPif)) != nullptr) {
         COIL_DEBUG("%s() port %s already disabled..ignore", __func__,
                    getPortStr(sr->target.inPif.slot, sr->target.inPif.port));
         return 0;
     }
+    // The clock only when a recent record may decide: in a storm most
+    // frames come in on ports already disabled.
+    const uint32_t now = uint32_t(miraTime(nullptr));
     for (coilPortControl* rec = coilPortControlGetFirst(); rec != nullptr; rec = coilPortControlGetNext(rec)) {
         // Records are newest first: once one is older than the window, all are.
         if (rec->timeDisabled < now - coilGlobal.disablePortWaitTime) return 1;

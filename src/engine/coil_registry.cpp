@@ -125,6 +125,14 @@ coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
         coilIndexFind(&coilGlobal.idIndex, serviceId, [](const void*) { return true; }));
 }
 
+coilServiceNode* coilAllocServiceNode(void) {
+    constexpr size_t kLine = 64;
+    constexpr size_t kSize = (sizeof(coilServiceNode) + kLine - 1) / kLine * kLine;
+    void* sr = std::aligned_alloc(kLine, kSize);
+    if (sr != nullptr) std::memset(sr, 0, kSize);
+    return static_cast<coilServiceNode*>(sr);
+}
+
 uint32_t coilNextServiceId(void) {
     coilGlobal.gServiceId = coilGlobal.gServiceId == 0xFFFFFFFEu ? 1 : coilGlobal.gServiceId + 1;
     return coilGlobal.gServiceId;
