@@ -4,9 +4,11 @@
 # client "1" polls every second and disables ports, "2" and a client daemon
 # "ospf" poll every 600 seconds):
 #   control  `coilctl show services`: wall time of 20 runs (median), and the
-#            CPU time of coild and of coilctl in them
+#            CPU time of coild and of coilctl in them; baseline `coilctl show`
+#            (one small reply) the same way
 #   latency  real time from `coilctl lab cable` to the "Disabling port" line,
-#            the cable made at a random phase of the one-second tick, 30 loops
+#            the cable made at a random phase of the one-second tick, 30 loops;
+#            against the poll interval (a loop waits half of it on average)
 # Usage: scripts/bench-system.sh [control|latency|all]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -84,26 +86,42 @@ full_chassis() {
     echo "services: $("$coilctl" --run-dir "$run" show services | grep -c . || true) lines in show services"
 }
 
-control() {
-    local run=$work/full
+# One timed coilctl run: wall ms, coilctl CPU ms, coild CPU ms (coild's
+# includes its one-second polls during the run).
+timed_run() {  # output file, then coilctl's arguments
+    local file=$1
+    shift
+    local t0 c0 out
+    t0=$(now_ms)
+    c0=$(coild_cpu)
+    # coilctl's own CPU time, from bash's times of its children.
+    out=$( { TIMEFORMAT='%U %S'; time "$coilctl" --run-dir "$work/full" "$@" > "$file"; } 2>&1 )
+    echo "$(( $(now_ms) - t0 )) $(awk '{printf "%d", ($1 + $2) * 1000}' <<< "$out")" \
+         "$(awk -v a="$c0" -v b="$(coild_cpu)" 'BEGIN {printf "%d", (b - a) * 1000}')"
+}
+
+# 20 runs of a coilctl command: each column's values and their medians.
+twenty() {  # label, then coilctl's arguments
+    local label=$1
+    shift
     local wall=() ctl=() daemon=()
     for _ in $(seq 20); do
-        local t0 c0
-        t0=$(now_ms)
-        c0=$(coild_cpu)
-        # coilctl's own CPU time, from bash's times of its children.
-        local out
-        out=$( { TIMEFORMAT='%U %S'; time "$coilctl" --run-dir "$run" show services > "$work/services.txt"; } 2>&1 )
-        wall+=($(( $(now_ms) - t0 )))
-        ctl+=($(awk '{printf "%d", ($1 + $2) * 1000}' <<< "$out"))
-        daemon+=($(awk -v a="$c0" -v b="$(coild_cpu)" 'BEGIN {printf "%d", (b - a) * 1000}'))
+        read -r w c d < <(timed_run "$work/out.txt" "$@")
+        wall+=("$w") ctl+=("$c") daemon+=("$d")
     done
-    echo "show services: $(wc -l < "$work/services.txt") lines"
-    echo "wall ms per run:    ${wall[*]}"
-    echo "coilctl CPU ms:     ${ctl[*]}"
-    echo "coild CPU ms:       ${daemon[*]} (includes its 4,094 one-second polls meanwhile)"
-    echo "median ms: wall $(printf '%s\n' "${wall[@]}" | median)  coilctl CPU $(printf '%s\n' "${ctl[@]}" | median)" \
+    echo "$label: $(wc -l < "$work/out.txt") lines"
+    echo "  wall ms:        ${wall[*]}"
+    echo "  coilctl CPU ms: ${ctl[*]}"
+    echo "  coild CPU ms:   ${daemon[*]}"
+    echo "  median ms: wall $(printf '%s\n' "${wall[@]}" | median)  coilctl CPU $(printf '%s\n' "${ctl[@]}" | median)" \
          " coild CPU $(printf '%s\n' "${daemon[@]}" | median)"
+}
+
+control() {
+    # Baseline: `coilctl show`, one small reply (process start, connection,
+    # one request), in the same run.
+    twenty "show (baseline)" show
+    twenty "show services" show services
 }
 
 latency() {
@@ -126,7 +144,8 @@ latency() {
         sleep 1.2
     done
     echo "detection latency ms: ${times[*]}"
-    printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print "median ms: " a[int((NR+1)/2)] "  max ms: " a[NR]}'
+    printf '%s\n' "${times[@]}" | sort -n |
+        awk '{a[NR]=$1} END {m = a[int((NR+1)/2)]; printf "median ms: %d (%.2f of the 1 s interval)  max ms: %d (%.2f)\n", m, m / 1000, a[NR], a[NR] / 1000}'
 }
 
 case $what in

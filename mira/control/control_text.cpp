@@ -19,40 +19,46 @@ int hexDigit(char c) {
 
 std::string escapeValue(std::string_view value, bool escapeBlank) {
     static const char kHex[] = "0123456789ABCDEF";
+    const auto needsEscape = [escapeBlank](unsigned char c) {
+        return c < 0x20 || c == 0x7f || c == '%' || (escapeBlank && (c == ' ' || c == '='));
+    };
     std::string out;
     out.reserve(value.size());
-    for (char ch : value) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        const bool escape = c < 0x20 || c == 0x7f || c == '%' || (escapeBlank && (c == ' ' || c == '='));
-        if (!escape) {
-            out.push_back(ch);
-            continue;
-        }
+    // Runs of plain characters are appended whole: a listing's reply is one
+    // value of megabytes with a few escapes per line.
+    size_t run = 0;
+    for (size_t i = 0; i < value.size(); i++) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (!needsEscape(c)) continue;
+        out.append(value, run, i - run);
         out.push_back('%');
         out.push_back(kHex[c >> 4]);
         out.push_back(kHex[c & 0xf]);
+        run = i + 1;
     }
+    out.append(value, run, value.size() - run);
     return out;
 }
 
 bool unescapeValue(std::string_view text, std::string* out) {
     std::string value;
     value.reserve(text.size());
+    size_t run = 0;  // start of the plain characters not yet copied
     for (size_t i = 0; i < text.size(); i++) {
         // A NUL is never part of a value, raw or escaped: it would cut the
         // value short wherever it is used as a text, and it cannot be
         // written back.
         if (text[i] == '\0') return false;
-        if (text[i] != '%') {
-            value.push_back(text[i]);
-            continue;
-        }
+        if (text[i] != '%') continue;
+        value.append(text, run, i - run);
         if (i + 2 >= text.size()) return false;
         const int hi = hexDigit(text[i + 1]), lo = hexDigit(text[i + 2]);
         if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) return false;
         value.push_back(static_cast<char>(hi << 4 | lo));
         i += 2;
+        run = i + 1;
     }
+    value.append(text, run, text.size() - run);
     *out = std::move(value);
     return true;
 }
