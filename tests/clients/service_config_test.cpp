@@ -2,6 +2,8 @@
 // configuration, removal, and what a removed service leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "clients/coil_service.h"
 #include "support/harness.h"
 
@@ -94,6 +96,24 @@ TEST_F(Config, RemovalOfAnAbsentServiceFailsOnlyOnThePrimary) {
     EXPECT_EQ(h.unconfigure("blue").result, 1);
     dmConfig.node_state = DM_NODE_STATE_PRIMARY;
 
+}
+
+// A client daemon has at most 4094 services: removing one makes room for
+// one more, not for another 4094.
+TEST_F(Config, AClientDaemonHasAtMost4094ServicesAndRemovingOneMakesRoomForOne) {
+    auto registerService = [](int i) {
+        coilServiceNode request{};
+        std::snprintf(request.hdr.clientId, sizeof request.hdr.clientId, "c%d", i);
+        request.hdr.vlanIfInstance = 100;
+        request.peerId = 7;
+        createCoilServiceNode(&request);
+        return findCoilServiceNode(request.hdr.clientId, 100) != nullptr;
+    };
+    for (int i = 0; i < 4094; i++) ASSERT_TRUE(registerService(i)) << i;
+    EXPECT_FALSE(registerService(4094));
+    coilNodeCleanup(findCoilServiceNode("c0", 100));
+    EXPECT_TRUE(registerService(4094));
+    EXPECT_FALSE(registerService(4095));
 }
 
 }  // namespace
