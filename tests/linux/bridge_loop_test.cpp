@@ -42,6 +42,13 @@ std::string portState(const std::string& port) {
     return line.substr(at + 7, end - at - 7);
 }
 
+// The one of p1 and p2 the kernel shows disabled, or "".
+std::string disabledPort() {
+    for (const char* p : {"p1", "p2"})
+        if (portState(p) == "disabled") return p;
+    return "";
+}
+
 int count(const std::string& text, const std::string& needle) {
     int n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
@@ -86,11 +93,7 @@ TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldAndCutAgainAndSigtermRes
 
     // Within one interval (and a little): found, and the ingress port disabled in the kernel.
     std::string cut;
-    ASSERT_TRUE(within(3, [&] {
-        for (const char* p : {"p1", "p2"})
-            if (portState(p) == "disabled") cut = p;
-        return !cut.empty();
-    })) << d.log();
+    ASSERT_TRUE(within(3, [&] { return !(cut = disabledPort()).empty(); })) << d.log();
     EXPECT_NE(d.log().find("LOOP DETECTED"), std::string::npos);
     EXPECT_NE(d.ctl({"show", "disabled-ports"}).out.find(cut), std::string::npos) << "named by its interface";
     EXPECT_EQ(portState("p3"), "forwarding");
@@ -153,11 +156,7 @@ TEST_F(LinuxBridge, TheBackupOfAPairTakesOverProbingAndTheHoldTimer) {
     ASSERT_EQ(primary.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
     closeLoopThroughOutside();
     std::string cut;
-    ASSERT_TRUE(within(3, [&] {
-        for (const char* p : {"p1", "p2"})
-            if (portState(p) == "disabled") cut = p;
-        return !cut.empty();
-    })) << primary.log();
+    ASSERT_TRUE(within(3, [&] { return !(cut = disabledPort()).empty(); })) << primary.log();
     ASSERT_TRUE(within(3, [&] { return backup.ctl({"show", "disabled-ports"}).out.find(cut) != std::string::npos; }))
         << "the backup knows the disabled port";
 

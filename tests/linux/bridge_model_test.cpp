@@ -1,6 +1,6 @@
 // The Linux backend's view of the kernel and the switch derived from it:
-// recorded rtnetlink messages of a real bridge, and bridge-family messages
-// of a VLAN-filtering bridge and a bond built the way the kernel sends them
+// recorded rtnetlink messages of a real bridge, and messages of a
+// VLAN-filtering bridge and a bond built the way the kernel sends them
 // (this project's build kernel has no VLAN filtering to record them from).
 #include <gtest/gtest.h>
 #include <libmnl/libmnl.h>
@@ -28,63 +28,64 @@ std::vector<uint8_t> hex(const char* text) {
     return out;
 }
 
-void apply(KernelView& view, std::vector<uint8_t> bytes, uint16_t type = RTM_NEWLINK) {
+void apply(KernelView& view, std::vector<uint8_t> bytes, uint16_t type) {
     auto* nlh = reinterpret_cast<nlmsghdr*>(bytes.data());
     nlh->nlmsg_type = type;
     ASSERT_TRUE(view.apply(nlh));
 }
 
-// A link message as the kernel builds it: the interface, its master, its
-// kind, and for bridges vlan_filtering, for bridge ports a bridge-family
-// message with the VLAN list.
-struct LinkMessage {
-    std::vector<uint8_t> buf = std::vector<uint8_t>(4096);
-    nlmsghdr* nlh;
-    LinkMessage(int ifindex, uint8_t family, uint16_t type = RTM_NEWLINK) {
-        nlh = mnl_nlmsg_put_header(buf.data());
-        nlh->nlmsg_type = type;
-        auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
-        ifi->ifi_family = family;
-        ifi->ifi_index = ifindex;
-        ifi->ifi_flags = IFF_UP | IFF_LOWER_UP;
-    }
+// One link message built the way the kernel builds it. With a name: the
+// interface, its master, kind, slave kind and state (a bridge port's or a
+// bond slave's), and for a bridge vlan_filtering. With vids: the port's
+// bridge-family message, {vid, flags} with ranges as RANGE_BEGIN and
+// RANGE_END entries. With neither: a bare message (a deletion).
+struct Link {
+    int ifindex;
+    const char* name = nullptr;
+    const char* kind = "veth";
+    int master = 0;
+    const char* slaveKind = "";
+    uint8_t slaveState = BR_STATE_FORWARDING;
+    bool vlanFiltering = false;
+    std::vector<std::pair<uint16_t, uint16_t>> vids = {};
+    uint16_t type = RTM_NEWLINK;
 };
 
-void link(KernelView& view, int ifindex, const char* name, const char* kind, int master, const char* slaveKind = "",
-          int slaveState = -1, bool vlanFiltering = false) {
-    LinkMessage m(ifindex, AF_UNSPEC);
-    mnl_attr_put_strz(m.nlh, IFLA_IFNAME, name);
-    if (master) mnl_attr_put_u32(m.nlh, IFLA_MASTER, uint32_t(master));
-    nlattr* info = mnl_attr_nest_start(m.nlh, IFLA_LINKINFO);
-    mnl_attr_put_strz(m.nlh, IFLA_INFO_KIND, kind);
-    if (std::string(kind) == "bridge") {
-        nlattr* data = mnl_attr_nest_start(m.nlh, IFLA_INFO_DATA);
-        mnl_attr_put_u8(m.nlh, IFLA_BR_VLAN_FILTERING, vlanFiltering);
-        mnl_attr_nest_end(m.nlh, data);
-    }
-    if (*slaveKind) {
-        mnl_attr_put_strz(m.nlh, IFLA_INFO_SLAVE_KIND, slaveKind);
-        nlattr* data = mnl_attr_nest_start(m.nlh, IFLA_INFO_SLAVE_DATA);
-        if (std::string(slaveKind) == "bond") mnl_attr_put_u8(m.nlh, IFLA_BOND_SLAVE_STATE, uint8_t(slaveState));
-        else mnl_attr_put_u8(m.nlh, IFLA_BRPORT_STATE, BR_STATE_FORWARDING);
-        mnl_attr_nest_end(m.nlh, data);
-    }
-    mnl_attr_nest_end(m.nlh, info);
-    ASSERT_TRUE(view.apply(m.nlh));
+bool send(KernelView& view, const Link& l) {
+    std::vector<uint8_t> buf(4096);
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf.data());
+    nlh->nlmsg_type = l.type;
+    auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
+    ifi->ifi_family = l.vids.empty() ? AF_UNSPEC : AF_BRIDGE;
+    ifi->ifi_index = l.ifindex;
+    ifi->ifi_flags = IFF_UP | IFF_LOWER_UP;
+    auto nest = [&](uint16_t type, auto fill) {
+        nlattr* at = mnl_attr_nest_start(nlh, type);
+        fill();
+        mnl_attr_nest_end(nlh, at);
+    };
+    if (!l.vids.empty()) nest(IFLA_AF_SPEC, [&] {
+            for (auto [vid, flags] : l.vids) {
+                bridge_vlan_info info{flags, vid};
+                mnl_attr_put(nlh, IFLA_BRIDGE_VLAN_INFO, sizeof info, &info);
+            }
+        });
+    if (!l.name) return view.apply(nlh);
+    mnl_attr_put_strz(nlh, IFLA_IFNAME, l.name);
+    if (l.master) mnl_attr_put_u32(nlh, IFLA_MASTER, uint32_t(l.master));
+    nest(IFLA_LINKINFO, [&] {
+        mnl_attr_put_strz(nlh, IFLA_INFO_KIND, l.kind);
+        if (std::string(l.kind) == "bridge")
+            nest(IFLA_INFO_DATA, [&] { mnl_attr_put_u8(nlh, IFLA_BR_VLAN_FILTERING, l.vlanFiltering); });
+        if (!*l.slaveKind) return;
+        mnl_attr_put_strz(nlh, IFLA_INFO_SLAVE_KIND, l.slaveKind);
+        const uint16_t state = std::string(l.slaveKind) == "bond" ? uint16_t(IFLA_BOND_SLAVE_STATE) : uint16_t(IFLA_BRPORT_STATE);
+        nest(IFLA_INFO_SLAVE_DATA, [&] { mnl_attr_put_u8(nlh, state, l.slaveState); });
+    });
+    return view.apply(nlh);
 }
 
-// Bridge-family VLAN list: {vid, flags} pairs, ranges as the kernel
-// compresses them (RANGE_BEGIN entry, RANGE_END entry).
-void vlans(KernelView& view, int ifindex, std::vector<std::pair<uint16_t, uint16_t>> entries) {
-    LinkMessage m(ifindex, AF_BRIDGE);
-    nlattr* spec = mnl_attr_nest_start(m.nlh, IFLA_AF_SPEC);
-    for (auto [vid, flags] : entries) {
-        bridge_vlan_info info{flags, vid};
-        mnl_attr_put(m.nlh, IFLA_BRIDGE_VLAN_INFO, sizeof info, &info);
-    }
-    mnl_attr_nest_end(m.nlh, spec);
-    ASSERT_TRUE(view.apply(m.nlh));
-}
+void apply(KernelView& view, const Link& l) { ASSERT_TRUE(send(view, l)) << l.ifindex; }
 
 std::string describe(const std::vector<VlanChange>& changes) {
     static const char* const kinds[] = {"add", "remove", "rename", "delete"};
@@ -99,15 +100,15 @@ std::string describe(const std::vector<VlanChange>& changes) {
 
 TEST(KernelView, RecordedBridgeAndPortThroughTheirLife) {
     KernelView view;
-    apply(view, hex(recorded::kBridgeUp));
-    apply(view, hex(recorded::kPortForwarding));
-    apply(view, hex(recorded::kPortBridgeFamily));
+    for (const char* recording : {recorded::kBridgeUp, recorded::kPortForwarding, recorded::kPortBridgeFamily})
+        apply(view, hex(recording), RTM_NEWLINK);
     const KernelLink* br = view.linkByName("br0");
     const KernelLink* p1 = view.linkByName("p1");
     ASSERT_TRUE(br && p1);
     EXPECT_EQ(br->kind, "bridge");
     EXPECT_FALSE(br->vlanFiltering);
     EXPECT_TRUE(br->mcastSnooping);
+    EXPECT_EQ(p1->ifindex, 4);
     EXPECT_EQ(p1->kind, "veth");
     EXPECT_EQ(p1->master, br->ifindex);
     EXPECT_EQ(p1->slaveKind, "bridge");
@@ -123,11 +124,13 @@ TEST(KernelView, RecordedBridgeAndPortThroughTheirLife) {
     EXPECT_EQ(v->rec.numVpifs, 1);
     EXPECT_EQ(model.portByIfindex(p1->ifindex)->word, 0x10001u);
 
-    apply(view, hex(recorded::kPortDisabled));
+    std::vector<uint8_t> disabled = hex(recorded::kPortForwarding);
+    disabled[recorded::kPortStateOffset] = BR_STATE_DISABLED;
+    apply(view, disabled, RTM_NEWLINK);
     EXPECT_EQ(view.linkByName("p1")->portState, BR_STATE_DISABLED);
     EXPECT_EQ(describe(model.sync(view)), "");
 
-    apply(view, hex(recorded::kPortFreed));
+    apply(view, {4, "p1"});  // p1 (ifindex 4) out of the bridge: no master, no slave kind
     EXPECT_EQ(view.linkByName("p1")->master, 0);
     EXPECT_EQ(describe(model.sync(view)), "remove:br0@1:1");
     EXPECT_EQ(model.port(0x10001), nullptr);
@@ -147,19 +150,19 @@ TEST(KernelView, MalformedAndForeignMessagesAreIgnored) {
     std::vector<uint8_t> route = hex(recorded::kPortForwarding);
     reinterpret_cast<nlmsghdr*>(route.data())->nlmsg_type = RTM_NEWROUTE;
     EXPECT_FALSE(view.apply(reinterpret_cast<nlmsghdr*>(route.data())));
-    EXPECT_FALSE(view.apply(LinkMessage(9, AF_BRIDGE).nlh)) << "bridge family of an unknown link";
+    EXPECT_FALSE(send(view, {.ifindex = 9, .vids = {{1, 0}}})) << "bridge family of an unknown link";
     EXPECT_TRUE(view.links().empty());
 }
 
 TEST(BridgeModel, VlanFilteringBridgeGivesOneVlanPerVidWithEgressAndPvid) {
+    constexpr uint16_t kPvidUntagged = BRIDGE_VLAN_INFO_PVID | BRIDGE_VLAN_INFO_UNTAGGED;
     KernelView view;
-    link(view, 10, "br1", "bridge", 0, "", -1, true);
-    link(view, 11, "a", "veth", 10, "bridge");
-    link(view, 12, "b", "veth", 10, "bridge");
-    vlans(view, 11, {{1, BRIDGE_VLAN_INFO_PVID | BRIDGE_VLAN_INFO_UNTAGGED}, {10, 0}});
-    vlans(view, 12, {{10, BRIDGE_VLAN_INFO_UNTAGGED | BRIDGE_VLAN_INFO_PVID},
-                     {20, BRIDGE_VLAN_INFO_RANGE_BEGIN},
-                     {22, BRIDGE_VLAN_INFO_RANGE_END}});
+    apply(view, {10, "br1", "bridge", 0, "", 0, true});
+    apply(view, {11, "a", "veth", 10, "bridge"});
+    apply(view, {12, "b", "veth", 10, "bridge"});
+    apply(view, {.ifindex = 11, .vids = {{1, kPvidUntagged}, {10, 0}}});
+    apply(view, {.ifindex = 12,
+                 .vids = {{10, kPvidUntagged}, {20, BRIDGE_VLAN_INFO_RANGE_BEGIN}, {22, BRIDGE_VLAN_INFO_RANGE_END}}});
     BridgeModel model;
     EXPECT_EQ(describe(model.sync(view)),
               "add:br1.1@1:1 add:br1.10@1:1 add:br1.10@1:2 add:br1.20@1:2 add:br1.21@1:2 add:br1.22@1:2");
@@ -171,12 +174,13 @@ TEST(BridgeModel, VlanFilteringBridgeGivesOneVlanPerVidWithEgressAndPvid) {
     } cases[] = {{"br1.1", 1, 0x10001, true}, {"br1.10", 10, 0x10001, false}, {"br1.10", 10, 0x10002, true},
                  {"br1.21", 21, 0x10002, false}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.vlan);
         Vlan* v = model.vlanByName(c.vlan);
-        ASSERT_TRUE(v) << c.vlan;
-        EXPECT_EQ(v->rec.tag, c.tag) << c.vlan;
-        EXPECT_EQ(v->rec.vlanIfInstance, 1u << 12 | c.tag) << c.vlan;
-        ASSERT_TRUE(v->members.count(c.port)) << c.vlan;
-        EXPECT_EQ(v->members[c.port]->untagged, c.untagged) << c.vlan;
+        ASSERT_TRUE(v);
+        EXPECT_EQ(v->rec.tag, c.tag);
+        EXPECT_EQ(v->rec.vlanIfInstance, 1u << 12 | c.tag);
+        ASSERT_TRUE(v->members.count(c.port));
+        EXPECT_EQ(v->members[c.port]->untagged, c.untagged);
     }
     // A frame entering untagged belongs to the port's PVID; a tagged one to its VID.
     EXPECT_EQ(model.ingressVlan(*model.lif(0x10002), -1, view), model.vlanByName("br1.10"));
@@ -184,8 +188,8 @@ TEST(BridgeModel, VlanFilteringBridgeGivesOneVlanPerVidWithEgressAndPvid) {
     EXPECT_EQ(model.ingressVlan(*model.lif(0x10001), 21, view), nullptr) << "not a member";
 
     // VID 10 leaves port a, the bridge is renamed.
-    vlans(view, 11, {{1, BRIDGE_VLAN_INFO_PVID | BRIDGE_VLAN_INFO_UNTAGGED}});
-    link(view, 10, "core", "bridge", 0, "", -1, true);
+    apply(view, {.ifindex = 11, .vids = {{1, kPvidUntagged}}});
+    apply(view, {10, "core", "bridge", 0, "", 0, true});
     EXPECT_EQ(describe(model.sync(view)),
               "rename:br1.1>core.1 rename:br1.10>core.10 remove:core.10@1:1 rename:br1.20>core.20 rename:br1.21>core.21 "
               "rename:br1.22>core.22");
@@ -193,11 +197,10 @@ TEST(BridgeModel, VlanFilteringBridgeGivesOneVlanPerVidWithEgressAndPvid) {
 
 TEST(BridgeModel, BondInABridgeIsATrunkOfItsSlavesAndNumbersStay) {
     KernelView view;
-    link(view, 20, "br0", "bridge", 0);
-    link(view, 21, "bond0", "bond", 20, "bridge");
-    link(view, 22, "e1", "veth", 21, "bond", 1);
-    link(view, 23, "e2", "veth", 21, "bond", 0);
-    link(view, 24, "p9", "veth", 20, "bridge");
+    for (const Link& l : {Link{20, "br0", "bridge"}, Link{21, "bond0", "bond", 20, "bridge"},
+                          Link{22, "e1", "veth", 21, "bond", 1}, Link{23, "e2", "veth", 21, "bond", 0},
+                          Link{24, "p9", "veth", 20, "bridge"}})
+        apply(view, l);
     BridgeModel model;
     EXPECT_EQ(describe(model.sync(view)), "add:br0@1:3 add:br0@2:1");
     Lif* trunk = model.lif(0x20001);
@@ -209,19 +212,17 @@ TEST(BridgeModel, BondInABridgeIsATrunkOfItsSlavesAndNumbersStay) {
     EXPECT_EQ(view.link(23)->bondSlaveState, 0);
 
     // p9 leaves and comes back as a new interface under the same name: same number.
-    LinkMessage gone(24, AF_UNSPEC, RTM_DELLINK);
-    ASSERT_TRUE(view.apply(gone.nlh));
+    apply(view, {.ifindex = 24, .type = RTM_DELLINK});
     EXPECT_EQ(describe(model.sync(view)), "remove:br0@1:3");
-    link(view, 30, "p9", "veth", 20, "bridge");
+    apply(view, {30, "p9", "veth", 20, "bridge"});
     EXPECT_EQ(describe(model.sync(view)), "add:br0@1:3");
     EXPECT_EQ(model.portByIfindex(30)->word, 0x10003u);
 }
 
 TEST(BridgeModel, OnlyTheNamedBridgesAreWatched) {
     KernelView view;
-    link(view, 40, "lab", "bridge", 0);
-    link(view, 41, "other", "bridge", 0);
-    link(view, 42, "x", "veth", 41, "bridge");
+    for (const Link& l : {Link{40, "lab", "bridge"}, Link{41, "other", "bridge"}, Link{42, "x", "veth", 41, "bridge"}})
+        apply(view, l);
     BridgeModel model({{"lab", 0}});
     EXPECT_EQ(describe(model.sync(view)), "");
     EXPECT_NE(model.vlanByName("lab"), nullptr);
