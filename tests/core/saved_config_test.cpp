@@ -3,61 +3,42 @@
 // load event that follows at start-up.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "support/reset.h"
 #include "engine/coil.h"
 #include "frame/coil_main.h"
-#include "mira/core/loop.h"
-#include "mira/core/platform.h"
 #include "mira/core/saved_config.h"
-#include "mira/sim/switch.h"
 #include "mira/sim/topology.h"
+#include "support/coild_process.h"
 #include "support/harness.h"
 
 namespace {
 
 using coiltest::Harness;
 
-class TempDir {
-public:
+// A directory of this test's own, removed with what is in it.
+struct TempDir {
+    std::string path = std::filesystem::path(::testing::TempDir()) / ("coil-saved-" + std::to_string(::getpid()));
     TempDir() {
-        char tmpl[] = "/tmp/coil-saved-XXXXXX";
-        path_ = ::mkdtemp(tmpl) ? tmpl : "";
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directory(path);
     }
-    ~TempDir() {
-        for (const std::string& f : files()) ::unlink((path_ + "/" + f).c_str());
-        ::rmdir(path_.c_str());
-    }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
     std::vector<std::string> files() const {
         std::vector<std::string> out;
-        if (DIR* d = ::opendir(path_.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
-            ::closedir(d);
-        }
+        for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().filename());
         return out;
     }
-
-private:
-    std::string path_;
 };
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::string readText(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
 
 const char* const kStored =
     "# saved\n"
@@ -67,42 +48,6 @@ const char* const kStored =
     "disablePort=1 disablePortDuration=30 ports=1:1-1:3\n"
     "coilServiceNode clientIdentifier=1 vlanIfInstance=200 vlan=red interval=2 retry=3 pollType=1 action=3\n"
     "coilServiceNode clientIdentifier=7 vlanIfInstance=100 vlan=blue interval=2 retry=0 pollType=2\n";
-
-TEST(SavedConfigReplay, RestoresOperatorSettingsButNoCountedRunsOrClientDaemons) {
-    Harness h(coiltest::kTwoSlotChassis, false);
-    TempDir dir;
-    writeText(dir.file("coil.conf"), kStored);
-    mira::ReplayOutcome out = mira::replaySavedConfig(dir.file("coil.conf"));
-    EXPECT_TRUE(out.found);
-    ASSERT_FALSE(out.refused) << out.error;
-    EXPECT_TRUE(out.problems.empty());
-    EXPECT_EQ(out.applied, 4);
-
-    EXPECT_EQ(coilGlobal.coilEnable, 1u);
-    EXPECT_EQ(coilGlobal.disablePortWaitTime, 4);
-    coilServiceNode* blue = findCoilServiceNode("1", 100);
-    ASSERT_NE(blue, nullptr);
-    EXPECT_EQ(blue->target.timeout, 2u);
-    EXPECT_EQ(blue->target.pollType, 2u);
-    EXPECT_EQ(blue->target.disablePortDuration, 30u);
-    EXPECT_EQ(blue->target.numPorts, 3u);
-    EXPECT_EQ(findCoilServiceNode("1", 200), nullptr) << "a counted poll is not run again";
-    EXPECT_EQ(findCoilServiceNode("7", 100), nullptr) << "a client daemon registers its own services";
-}
-
-TEST(SavedConfigReplay, ReportsRecordsTheDaemonRefusesAndAppliesTheRest) {
-    Harness h;
-    TempDir dir;
-    writeText(dir.file("coil.conf"),
-              "coilServiceNode clientIdentifier=1 vlanIfInstance=300 vlan=gone interval=2 retry=0\n"
-              "coilServiceNode clientIdentifier=1 vlanIfInstance=100 vlan=blue interval=2 retry=0\n");
-    auto out = mira::replaySavedConfig(dir.file("coil.conf"));
-    ASSERT_FALSE(out.refused) << out.error;
-    EXPECT_EQ(out.applied, 1);
-    ASSERT_EQ(out.problems.size(), 1u);
-    EXPECT_EQ(out.problems[0], dir.file("coil.conf") + ":1: Invalid Vlan gone specified!");
-    EXPECT_NE(findCoilServiceNode("1", 100), nullptr);
-}
 
 TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
     Harness h(coiltest::kTwoSlotChassis, false);
@@ -115,6 +60,8 @@ TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
         const char* line;
         const char* error;
     } damage[] = {
+        {"coilServiceNode clientIdentifier=1 vlanIfInstance=300 vlan=gone interval=2 retry=0",
+         "Invalid Vlan gone specified!"},  // refused by the daemon
         {"coilServiceNode clientIdentifier=1 vlan=red interval=soon", "Invalid value \"soon\" for attribute interval."},
         {"coilServiceNode clientIdentifier=1 colour=red", "Unknown attribute colour of object coilServiceNode."},
         {"coilServiceStatus vlan=red", "unknown object \"coilServiceStatus\""},
@@ -123,9 +70,10 @@ TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
         {"coilGlobalCfg enable=maybe", "Invalid value \"maybe\" for attribute enable."},
     };
     for (const auto& d : damage) {
+        SCOPED_TRACE(d.line);
         writeText(dir.file("coil.conf"), good + d.line + "\n");
         auto out = mira::replaySavedConfig(dir.file("coil.conf"));
-        EXPECT_FALSE(out.refused) << d.line;
+        EXPECT_FALSE(out.refused);
         EXPECT_EQ(out.problems, std::vector<std::string>{dir.file("coil.conf") + ":4: " + d.error});
         EXPECT_EQ(out.applied, 2);
         EXPECT_EQ(coilGlobal.coilEnable, 1u);
@@ -141,7 +89,7 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
     ASSERT_EQ(h.configure("red", {{"interval", "7"}, {"ports", "1:1,2:1"}, {"action", "5"}}).result, 1);
     ASSERT_EQ(h.configure("red", {{"interval", "7"}}, "cd]]>player").result, 1);
     TempDir dir;
-    const std::string path = mira::savedConfigPath(dir.path());
+    const std::string path = mira::savedConfigPath(dir.path);
     writeText(path, "old content\n");
     int fd = ::open(path.c_str(), O_RDONLY);  // a reader of the old file
 
@@ -158,7 +106,7 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
     EXPECT_STREQ(old, "old content\n") << "the old file was replaced, not rewritten in place";
     ::close(fd);
 
-    const std::string text = readText(path);
+    const std::string text = coiltest::readFile(path);
     EXPECT_NE(text.find("coilGlobalCfg enable=true disablePortWaitTime=2\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("clientIdentifier=cd"), std::string::npos) << "a client daemon registers its own";
     EXPECT_EQ(text.find("interval=0"), std::string::npos) << text;
@@ -197,8 +145,6 @@ TEST(SavedConfigFile, AFailedWriteLeavesNothingBehind) {
 class SavedConfigStartUp : public ::testing::Test {
 protected:
     void start(const std::string& path) {
-        mira::useVirtualTime();
-        coiltest::resetDaemonAndPlatform();
         mira::captureLog(&log);
         std::string error;
         ASSERT_TRUE(mira::loadTopology(coiltest::kTwoSlotChassis, "test.topo", &error)) << error;
@@ -209,9 +155,7 @@ protected:
     }
     void TearDown() override { mira::captureLog(nullptr); }
     bool logged(const std::string& text) const {
-        for (const std::string& line : log)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
+        return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
     }
     TempDir dir;
     std::vector<std::string> log;
@@ -223,14 +167,22 @@ TEST_F(SavedConfigStartUp, FreshStartStillDeliversTheLoadEvent) {
     EXPECT_FALSE(logged("saved configuration"));
 }
 
-TEST_F(SavedConfigStartUp, SavedServicesRunAfterTheLoad) {
+TEST_F(SavedConfigStartUp, SavedOperatorSettingsRunAfterTheLoadButNoCountedRunsOrClientDaemons) {
     writeText(dir.file("coil.conf"), kStored);
     start(dir.file("coil.conf"));
     EXPECT_EQ(mira::ownProcessState(), 9);
     EXPECT_TRUE(logged("4 of 4 records applied"));
+    EXPECT_EQ(coilGlobal.coilEnable, 1u);
+    EXPECT_EQ(coilGlobal.disablePortWaitTime, 4);
     coilServiceNode* blue = findCoilServiceNode("1", 100);
     ASSERT_NE(blue, nullptr);
     EXPECT_EQ(blue->state, COIL_STATE_LOOP_DETECTION);
+    EXPECT_EQ(blue->target.timeout, 2u);
+    EXPECT_EQ(blue->target.pollType, 2u);
+    EXPECT_EQ(blue->target.disablePortDuration, 30u);
+    EXPECT_EQ(blue->target.numPorts, 3u);
+    EXPECT_EQ(findCoilServiceNode("1", 200), nullptr) << "a counted poll is not run again";
+    EXPECT_EQ(findCoilServiceNode("7", 100), nullptr) << "a client daemon registers its own services";
 }
 
 TEST_F(SavedConfigStartUp, DamagedFileIsLoggedSetAsideAndTheDaemonStartsWithoutIt) {
@@ -243,7 +195,7 @@ TEST_F(SavedConfigStartUp, DamagedFileIsLoggedSetAsideAndTheDaemonStartsWithoutI
     EXPECT_EQ(mira::ownProcessState(), 9);
     EXPECT_TRUE(logged("saved configuration refused, starting without it: " + path + ": the end line says"));
     EXPECT_TRUE(logged("; kept as " + path + ".bad"));
-    EXPECT_EQ(readText(path + ".bad"), damaged);
+    EXPECT_EQ(coiltest::readFile(path + ".bad"), damaged);
     EXPECT_EQ(coilGlobal.coilEnable, 0u);
     EXPECT_EQ(coilGlobal.coilClients, 0u);
 }
