@@ -1,6 +1,6 @@
-// The control socket's framing as a client sees it: replies to oversized,
-// truncated, stalled and garbage requests, several requests on one
-// connection, and who may connect.
+// The control socket's framing: the frame header's bytes and bound, the
+// reply to an oversized request as a client sees it, who may connect, and
+// the text escapes of request values.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -9,9 +9,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "mira/control/control_frame.h"
@@ -25,6 +24,14 @@ namespace {
 
 using namespace mira::control;
 
+sockaddr_un socketAddress(const std::string& dir) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = controlSocketPath(dir);
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    return addr;
+}
+
 class ControlSocket : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -35,67 +42,14 @@ protected:
         ASSERT_TRUE(startControlServer(dir, &error)) << error;
     }
     void TearDown() override {
-        for (int fd : open) ::close(fd);
+        if (client >= 0) ::close(client);
         stopControlServer();
         ::rmdir(dir.c_str());
     }
 
-    int connectClient() {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const std::string path = controlSocketPath(dir);
-        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        open.push_back(fd);
-        return fd;
-    }
-    static void sendBytes(int fd, const std::string& bytes) {
-        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-    }
-    // Lets the loop serve the socket, then reads what came back until the
-    // reply frames are whole (or nothing more arrives).
-    std::vector<Frame> replies(int fd, size_t want = 1) {
-        FrameReader reader(kMaxReplyPayload);
-        std::vector<Frame> out;
-        for (int round = 0; round < 50 && out.size() < want; round++) {
-            mira::drain();
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) continue;
-            char buf[65536];
-            ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n <= 0) break;
-            reader.feed(buf, size_t(n));
-            for (Frame f; reader.next(&f) == FrameReader::Status::Ready;) out.push_back(f);
-        }
-        return out;
-    }
-    static Message fields(const Frame& f) {
-        Message m;
-        std::string error;
-        EXPECT_TRUE(parseMessage(f.payload, &m, &error)) << error;
-        return m;
-    }
-    // True when the server has closed the connection.
-    bool closedByServer(int fd) {
-        mira::drain();
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) return false;
-        char c;
-        return ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
-    }
-    static std::string header(uint32_t type, uint32_t length) {
-        std::string h = encodeFrame(type, "");
-        h[4] = char(length >> 24), h[5] = char(length >> 16), h[6] = char(length >> 8), h[7] = char(length);
-        return h;
-    }
-    static std::string showRequest() {
-        return encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nflag=exact\n");
-    }
-
     coiltest::Harness h;
     std::string dir;
-    std::vector<int> open;
+    int client = -1;
 };
 
 TEST_F(ControlSocket, SocketIsOwnerOnlyAndASecondServerIsRefused) {
@@ -109,47 +63,73 @@ TEST_F(ControlSocket, SocketIsOwnerOnlyAndASecondServerIsRefused) {
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string other = tmpl;
     int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string path = controlSocketPath(other);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    sockaddr_un addr = socketAddress(other);
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
     std::string error;
     EXPECT_FALSE(startControlServer(other, &error));
-    EXPECT_EQ(error, "another coild serves " + path);
+    EXPECT_EQ(error, "another coild serves " + controlSocketPath(other));
     ::close(listener);
     // A socket file nobody answers on is left over from a daemon that died.
     EXPECT_TRUE(startControlServer(other, &error)) << error;
     stopControlServer();
-    EXPECT_NE(::access(path.c_str(), F_OK), 0) << "the socket file is removed on stop";
+    EXPECT_NE(::access(controlSocketPath(other).c_str(), F_OK), 0) << "the socket file is removed on stop";
     ::rmdir(other.c_str());
     ASSERT_TRUE(startControlServer(dir, &error)) << error;
 }
 
 TEST_F(ControlSocket, OversizedHeaderIsRefusedWithoutWaitingForItsPayload) {
-    int fd = connectClient();
-    sendBytes(fd, header(kTypeCm, 0xFFFFFFF0u));
-    auto r = replies(fd);
-    ASSERT_EQ(r.size(), 1u);
-    Message m = fields(r[0]);
+    const int fd = client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr = socketAddress(dir);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::string header("\0\0\0\x01\xff\xff\xff\xf0", 8);  // a request of 4294967280 bytes
+    ASSERT_EQ(::send(fd, header.data(), header.size(), MSG_NOSIGNAL), 8);
+    // The loop serves the socket; the reply is read until it is whole, then the end of the stream.
+    FrameReader reader(kMaxReplyPayload);
+    std::vector<Frame> replies;
+    bool closed = false;
+    for (int round = 0; round < 50 && !closed; round++) {
+        mira::drain();
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0) continue;
+        char buf[4096];
+        ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        closed = n == 0;
+        reader.feed(buf, size_t(std::max<ssize_t>(n, 0)));
+        for (Frame f; reader.next(&f) == FrameReader::Status::Ready;) replies.push_back(f);
+    }
+    EXPECT_TRUE(closed);
+    ASSERT_EQ(replies.size(), 1u);
+    Message m;
+    std::string error;
+    ASSERT_TRUE(parseMessage(replies[0].payload, &m, &error)) << error;
     EXPECT_EQ(m.get("status"), "error");
     EXPECT_NE(m.get("error").find("4294967280 bytes, more than the largest request of 65536"), std::string::npos)
         << m.get("error");
-    EXPECT_TRUE(closedByServer(fd));
+}
 
-    // One byte over the maximum is refused too; the maximum itself is read.
+TEST(ControlFrame, HeaderIsTypeThenLengthBigEndianAndTheLengthIsBounded) {
+    EXPECT_EQ(encodeFrame(kTypeReplyPart, "ab"), std::string("\0\0\x01\x01\0\0\0\x02" "ab", 10));
+    // Fed byte by byte, the frame is whole only with its last byte.
     FrameReader reader(kMaxRequestPayload);
-    std::string big = header(kTypeCm, kMaxRequestPayload + 1);
-    reader.feed(big.data(), big.size());
     Frame f;
+    for (char c : encodeFrame(kTypeCm, "xyz")) {
+        EXPECT_EQ(reader.next(&f), FrameReader::Status::NeedMore);
+        reader.feed(&c, 1);
+    }
+    ASSERT_EQ(reader.next(&f), FrameReader::Status::Ready);
+    EXPECT_EQ(f.type, uint32_t(kTypeCm));
+    EXPECT_EQ(f.payload, "xyz");
+
+    // The maximum is read; one byte over is refused and nothing of it is kept.
+    std::string exact = encodeFrame(kTypeCm, std::string(kMaxRequestPayload, 'x'));
+    reader.feed(exact.data(), exact.size());
+    EXPECT_EQ(reader.next(&f), FrameReader::Status::Ready);
+    EXPECT_EQ(f.payload.size(), kMaxRequestPayload);
+    std::string big = encodeFrame(kTypeCm, std::string(kMaxRequestPayload + 1, 'x'));
+    reader.feed(big.data(), big.size());
     EXPECT_EQ(reader.next(&f), FrameReader::Status::TooLarge);
     EXPECT_EQ(reader.buffered(), 0u);
-    FrameReader fits(kMaxRequestPayload);
-    std::string exact = encodeFrame(kTypeCm, std::string(kMaxRequestPayload, 'x'));
-    fits.feed(exact.data(), exact.size());
-    EXPECT_EQ(fits.next(&f), FrameReader::Status::Ready);
-    EXPECT_EQ(f.payload.size(), kMaxRequestPayload);
 }
 
 TEST(ControlText, EscapesRoundTrip) {

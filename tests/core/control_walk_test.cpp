@@ -28,57 +28,41 @@ std::vector<XmlRecord> records(const std::vector<std::string>& steps) {
     return out;
 }
 
-std::string key(const XmlRecord& r) { return *r.find("clientIdentifier") + "/" + *r.find("vlan"); }
-
-class ServiceWalk : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // Configured out of key order: the walk must not follow creation.
-        ASSERT_EQ(h.configure("red", {{"interval", "5"}}).result, 1);
-        ASSERT_EQ(h.configure("blue", {{"interval", "5"}}, "2").result, 1);
-        ASSERT_EQ(h.configure("blue", {{"interval", "5"}}).result, 1);
-    }
+TEST(ServiceWalk, VisitsServicesInKeyOrderFromAGivenKeyAndGlobalSettingsInOneStep) {
     Harness h;
-};
+    // Configured out of key order: the walk must not follow creation.
+    ASSERT_EQ(h.configure("red", {{"interval", "5"}}).result, 1);
+    ASSERT_EQ(h.configure("blue", {{"interval", "5"}}, "2").result, 1);
+    ASSERT_EQ(h.configure("blue", {{"interval", "5"}}).result, 1);
+    const struct {
+        std::vector<mira::CmAttr> from;
+        std::string keys;
+    } cases[] = {
+        {{}, "1/blue 1/red 2/blue "},
+        {{{"clientIdentifier", "1"}, {"vlanIfInstance", "100"}}, "1/red 2/blue "},
+        {{{"clientIdentifier", "1"}, {"vlanIfInstance", "150"}}, ""},  // between two services, but none: ends at once
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        std::vector<std::string> steps;
+        mira::CmResult r = mira::cmWalk("coilServiceNode", c.from, 0, &steps);
+        EXPECT_EQ(r.rc, 1);
+        EXPECT_EQ(r.result, 1) << "the step after the last entry finds none";
+        std::string keys, output;
+        for (const XmlRecord& rec : records(steps)) keys += *rec.find("clientIdentifier") + "/" + *rec.find("vlan") + " ";
+        for (const std::string& s : steps) output += s;
+        EXPECT_EQ(keys, c.keys);
+        EXPECT_EQ(r.records, int(steps.size()));
+        EXPECT_EQ(r.output, output);
+    }
 
-TEST_F(ServiceWalk, VisitsEveryServiceInKeyOrder) {
-    std::vector<std::string> steps;
-    mira::CmResult r = mira::cmWalk("coilServiceNode", {}, 0, &steps);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.result, 1) << "the step after the last entry finds none";
-    ASSERT_EQ(r.records, 3);
-    auto recs = records(steps);
-    ASSERT_EQ(recs.size(), 3u);
-    EXPECT_EQ(key(recs[0]), "1/blue");
-    EXPECT_EQ(key(recs[1]), "1/red");
-    EXPECT_EQ(key(recs[2]), "2/blue");
-    EXPECT_EQ(r.output, steps[0] + steps[1] + steps[2]);
-}
-
-TEST_F(ServiceWalk, StartsAfterAGivenKeyAndEndsAtOnceOnAKeyWithoutService) {
-    std::vector<std::string> steps;
-    auto r = mira::cmWalk("coilServiceNode", {{"clientIdentifier", "1"}, {"vlanIfInstance", "100"}}, 0, &steps);
-    auto recs = records(steps);
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(key(recs[0]), "1/red");
-    EXPECT_EQ(key(recs[1]), "2/blue");
-
-    // Instance 150 lies between the two services of client 1, but has none.
-    steps.clear();
-    r = mira::cmWalk("coilServiceNode", {{"clientIdentifier", "1"}, {"vlanIfInstance", "150"}}, 0, &steps);
-    EXPECT_EQ(r.records, 0);
-    EXPECT_EQ(r.result, 1);
-    EXPECT_TRUE(r.output.empty());
-}
-
-TEST_F(ServiceWalk, GlobalSettingsTakeOneStepAndFlagsReachTheRecords) {
+    // Global settings take one step, and the flags reach the records.
     std::vector<std::string> steps;
     auto r = mira::cmWalk("coilGlobalCfg", {}, CM_FLAG_ROW_STATUS_OUTPUT, &steps);
     EXPECT_EQ(r.records, 1);
     ASSERT_EQ(steps.size(), 1u);
     EXPECT_NE(steps[0].find("<coilClients>3</coilClients>"), std::string::npos) << steps[0];
     EXPECT_NE(steps[0].find("<rowStatus>active</rowStatus>"), std::string::npos) << steps[0];
-
     r = mira::cmWalk("coilNoSuchObject", {});
     EXPECT_EQ(r.rc, -1);
     EXPECT_EQ(r.message, "Unknown object coilNoSuchObject.");
@@ -91,10 +75,10 @@ TEST(DisabledPortWalk, ReturnsEveryDisabledPortOnce) {
     ASSERT_TRUE(mira::cablePorts(port(1, 3), port(1, 4)));
     h.advance(15);  // both loops found, one port each, the guard window apart
 
-    std::set<uint32_t> expected;
+    std::set<std::string> want;
     for (coilPortControl* p = coilPortControlGetFirst(); p; p = coilPortControlGetNext(p))
-        expected.insert(uint32_t(p->inPif.slot) << 16 | p->inPif.port);
-    ASSERT_EQ(expected.size(), 2u);
+        want.insert(mira::portText(uint32_t(p->inPif.slot) << 16 | p->inPif.port));
+    ASSERT_EQ(want.size(), 2u);
 
     std::vector<std::string> steps;
     auto r = mira::cmWalk("coilDisabledPortStatus", {}, 0, &steps);
@@ -104,8 +88,6 @@ TEST(DisabledPortWalk, ReturnsEveryDisabledPortOnce) {
         seen.insert(*rec.find("disabledPort"));
         EXPECT_EQ(*rec.find("vlan"), "blue");
     }
-    std::set<std::string> want;
-    for (uint32_t w : expected) want.insert(mira::portText(w));
     EXPECT_EQ(seen, want);
 }
 

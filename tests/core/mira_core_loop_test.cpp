@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "support/reset.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
 #include "miracommon.h"
@@ -19,10 +18,6 @@ constexpr int64_t kStart = mira::kVirtualMonoStartUsec;
 
 class MiraCoreLoop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        coiltest::resetDaemonAndPlatform();
-        mira::useVirtualTime();
-    }
     // Records "name@usec-since-start".
     mira::Task note(std::string name) {
         return [this, name] { log.push_back(name + "@" + std::to_string(mira::monoUsec() - kStart)); };
@@ -102,7 +97,6 @@ TEST_F(MiraCoreLoop, PlatformClocksFollowVirtualTime) {
 }
 
 TEST(MiraCoreLoopRealTime, RunReturnsWhenAnItemStopsTheLoop) {
-    coiltest::resetDaemonAndPlatform();
     mira::useRealTime();
     std::vector<std::string> order;
     int64_t start = mira::monoUsec();
