@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "support/reset.h"
 #include "mira/core/loop.h"
-#include "mira/core/platform.h"
 #include "mira/sim/switch.h"
-#include "mira/sim/topology.h"
+#include "support/topology.h"
 #include "vlanlib.h"
 
 namespace {
@@ -20,48 +18,40 @@ using mira::portWord;
 std::vector<std::string> gEvents;
 bool gDeletedVlanFound = false;
 
-std::string hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%x", v);
-    return buf;
+// One event line of the non-empty words.
+template <typename... Words>
+int note(const Words&... words) {
+    std::string line;
+    for (const std::string& w : {std::string(words)...})
+        if (!w.empty()) line += (line.empty() ? "" : " ") + w;
+    gEvents.push_back(line);
+    return 0;
 }
+std::string dec(uint32_t v) { return std::to_string(v); }
+std::string port(uint32_t word) { return mira::portText(word); }
 
 int onDelVlan(const char* name, uint32_t instance) {
     vlanIf_t* v = nullptr;
     gDeletedVlanFound = vlanLibGetVlanIfByName(name, &v) == 1 && v->vlanIfInstance == instance;
     if (gDeletedVlanFound) v->clientWord = 0;
-    gEvents.push_back("del " + std::string(name) + " " + std::to_string(instance));
-    return 0;
+    return note("del", name, dec(instance));
 }
-
-int onAddPort(const char* vlanName, uint32_t instance, uint32_t, uint32_t flags, uint32_t word) {
-    gEvents.push_back("add " + std::string(vlanName) + " " + std::to_string(instance) + " " + hex(word) + " " +
-                      std::to_string(flags));
-    return 0;
+int onAddPort(const char* vlan, uint32_t instance, uint32_t, uint32_t flags, uint32_t word) {
+    return note("add", vlan, dec(instance), port(word), dec(flags));
 }
-
-int onRemPort(const char* vlanName, uint32_t instance, uint32_t ifIndex, uint32_t flags, uint32_t word) {
-    gEvents.push_back("rem " + std::string(vlanName) + " " + std::to_string(instance) + " " + hex(word) + " " +
-                      std::to_string(flags) + (ifIndex ? "" : " no-ifindex"));
-    return 0;
+int onRemPort(const char* vlan, uint32_t instance, uint32_t ifIndex, uint32_t flags, uint32_t word) {
+    return note("rem", vlan, dec(instance), port(word), dec(flags), ifIndex ? "" : "no-ifindex");
 }
-
-int onTag(const char* vlanName, uint32_t instance, uint32_t oldTag, uint32_t newTag) {
-    gEvents.push_back("tag " + std::string(vlanName) + " " + std::to_string(instance) + " " + std::to_string(oldTag) +
-                      "->" + std::to_string(newTag));
-    return 0;
+int onTag(const char* vlan, uint32_t instance, uint32_t oldTag, uint32_t newTag) {
+    return note("tag", vlan, dec(instance), dec(oldTag) + "->" + dec(newTag));
 }
-
 int onPortState(const uint32_t* ports, uint32_t state, uint32_t count) {
-    std::string e = "state " + std::to_string(state);
-    for (uint32_t i = 0; i < count; ++i) e += " " + hex(ports[i]);
-    gEvents.push_back(e);
-    return 0;
+    std::string list;
+    for (uint32_t i = 0; i < count; ++i) list += " " + port(ports[i]);
+    return note("state", dec(state) + list);
 }
-
 int onRename(const char* oldName, const char* newName, uint32_t instance) {
-    gEvents.push_back("rename " + std::string(oldName) + "->" + newName + " " + std::to_string(instance));
-    return 0;
+    return note("rename", std::string(oldName) + "->" + newName, dec(instance));
 }
 
 class NotifyTest : public ::testing::Test {
@@ -69,16 +59,11 @@ protected:
     vlanMgrHandlers_t table{};
 
     void SetUp() override {
-        mira::useVirtualTime();
-        coiltest::resetDaemonAndPlatform();
         gEvents.clear();
-        std::string error;
-        ASSERT_TRUE(mira::loadTopology("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"
-                                       "trunk 3:1 members 2:7,2:8\n"
-                                       "vlan blue instance 5 tag 100 ports 1:1,3:1\n"
-                                       "vlan red  instance 6 tag 200 ports 1:2\n",
-                                       "t.topo", &error))
-            << error;
+        coiltest::loadSwitch("chassis mac 02:00:00:00:00:01 slots 2 first 1 ports 8\n"
+                             "trunk 3:1 members 2:7,2:8\n"
+                             "vlan blue instance 5 tag 100 ports 1:1,3:1\n"
+                             "vlan red  instance 6 tag 200 ports 1:2\n");
         vlanMgrSlot(table, VLANMGR_DEL_VLAN) = reinterpret_cast<vlanMgrSlot_t>(onDelVlan);
         vlanMgrSlot(table, VLANMGR_ADD_PORT) = reinterpret_cast<vlanMgrSlot_t>(onAddPort);
         vlanMgrSlot(table, VLANMGR_REM_PORT) = reinterpret_cast<vlanMgrSlot_t>(onRemPort);
@@ -98,13 +83,8 @@ TEST_F(NotifyTest, EachChangeArrivesAfterTheCallWithItsArguments) {
     EXPECT_TRUE(gEvents.empty());  // nothing inside the calls
 
     mira::drain();
-    EXPECT_EQ(gEvents, (std::vector<std::string>{
-                           "add blue 5 10003 0",
-                           "rem blue 5 30001 0",
-                           "tag blue 5 100->101",
-                           "rename blue->navy 5",
-                           "state 0 10004",
-                       }));
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"add blue 5 1:3 0", "rem blue 5 3:1 0", "tag blue 5 100->101",
+                                                  "rename blue->navy 5", "state 0 1:4"}));
 }
 
 TEST_F(NotifyTest, DeletedVlanIsFoundByItsHandlerAndGoneAfterwards) {

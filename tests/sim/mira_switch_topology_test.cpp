@@ -1,42 +1,17 @@
 // Topology files: what a valid file builds, and that a bad one is refused
 // with its file, line and reason while the switch stays as it was.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-
-#include "support/reset.h"
 #include "dm.h"
-#include "miracommon.h"
-#include "mira/core/loop.h"
-#include "mira/core/platform.h"
 #include "mira/sim/switch.h"
-#include "mira/sim/topology.h"
-#include "vlanlib.h"
+#include "support/topology.h"
 
 namespace {
 
 using mira::portWord;
 
-class TopologyTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        mira::useVirtualTime();
-        coiltest::resetDaemonAndPlatform();
-    }
-
-    static std::string loadError(const std::string& text) {
-        std::string error;
-        EXPECT_FALSE(mira::loadTopology(text, "t.topo", &error)) << text;
-        return error;
-    }
-};
-
-TEST_F(TopologyTest, DirectivesBuildTheModel) {
-    std::string error;
-    ASSERT_TRUE(mira::loadTopology(R"(
+TEST(Topology, DirectivesBuildTheModel) {
+    coiltest::loadSwitch(R"(
         # leading comment
         chassis ports 8 slots 2 mac 0A:0b:0c:0d:0e:0f first 3   # keywords in any order
         trunk 9:1 members 3:7-8
@@ -46,9 +21,7 @@ TEST_F(TopologyTest, DirectivesBuildTheModel) {
         cable 3:1 4:1
         hub lab 3:4,3:5,3:6
         disable 4:2,9:1
-    )",
-                                   "t.topo", &error))
-        << error;
+    )");
 
     EXPECT_EQ(dmConfig.slotFirst, 3u);
     EXPECT_EQ(dmConfig.slotCount, 2u);
@@ -68,7 +41,7 @@ TEST_F(TopologyTest, DirectivesBuildTheModel) {
     EXPECT_TRUE(mira::portLinkUp(portWord(3, 4)));
 }
 
-TEST_F(TopologyTest, ErrorsNameFileLineAndProblem) {
+TEST(Topology, ErrorsNameFileLineAndProblem) {
     const std::string chassis = "chassis mac 02:00:00:c0:11:01 slots 4 ports 24\n";
     struct Case {
         std::string text;
@@ -119,7 +92,11 @@ TEST_F(TopologyTest, ErrorsNameFileLineAndProblem) {
         {chassis + "disable 4:25\n", "t.topo:2: unknown port 4:25 (ports are 1..24)"},
         {chassis + "frobnicate 1:1\n", "t.topo:2: unknown directive \"frobnicate\""},
     };
-    for (const Case& c : cases) EXPECT_EQ(loadError(c.text), c.error) << c.text;
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(mira::loadTopology(c.text, "t.topo", &error)) << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+    }
 }
 
 }  // namespace

@@ -4,12 +4,8 @@
 
 #include <cstring>
 
-#include "support/reset.h"
-#include "dm.h"
-#include "mira/core/loop.h"
-#include "mira/core/platform.h"
 #include "mira/sim/switch.h"
-#include "mira/sim/topology.h"
+#include "support/topology.h"
 #include "vlanlib.h"
 
 namespace {
@@ -26,12 +22,7 @@ vlan gray instance 7 tag 300 ports 1:2
 
 class VlanLibTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        mira::useVirtualTime();
-        coiltest::resetDaemonAndPlatform();
-        std::string error;
-        ASSERT_TRUE(mira::loadTopology(kTopology, "t.topo", &error)) << error;
-    }
+    void SetUp() override { coiltest::loadSwitch(kTopology); }
 
     static vlanIf_t* vlan(const char* name) {
         vlanIf_t* v = nullptr;
