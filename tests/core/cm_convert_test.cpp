@@ -115,9 +115,9 @@ TEST(CmBuffer, OwnConversionsAndPrintfConversions) {
     EXPECT_EQ(buf.view(), "true/false 2:17 1:1-1:4,2:3,2:5-2:6,4:256|[][]");
 
     bufferReset(buf.get());
-    bufferPutf(buf.get(), "%d %u %5s|%-3d|%x %lu %lld %.2f %c %% %s|%*d|%.*s|%6b", -3, 4000000000u, "ab", 7, 255u,
-               9ul, -8ll, 1.5, 'z', static_cast<const char*>(nullptr), 4, 1, 2, "xyz", 1u);
-    EXPECT_EQ(buf.view(), "-3 4000000000    ab|7  |ff 9 -8 1.50 z % (null)|   1|xy|  true");
+    bufferPutf(buf.get(), "%d %u %5s|%-3d|%x %lu %lld %.2f %c %% %s|%*d|%.*s|%6b|%.1Lf", -3, 4000000000u, "ab", 7,
+               255u, 9ul, -8ll, 1.5, 'z', static_cast<const char*>(nullptr), 4, 1, 2, "xyz", 1u, 2.25L);
+    EXPECT_EQ(buf.view(), "-3 4000000000    ab|7  |ff 9 -8 1.50 z % (null)|   1|xy|  true|2.2");
 }
 
 TEST(CmBuffer, GrowsAndResetsButStopsAtItsBound) {

@@ -132,8 +132,10 @@ TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
     EXPECT_EQ(findCoilServiceNode("cd player", 200), nullptr);
 }
 
-TEST(SavedConfigFile, AFailedWriteLeavesNothingBehind) {
+TEST(SavedConfigFile, AFailedWriteLeavesNothingBehindAndAMissingFileIsNoError) {
     TempDir dir;
+    const mira::ReplayOutcome none = mira::replaySavedConfig(dir.file("coil.conf"));
+    EXPECT_FALSE(none.found || none.refused || none.applied) << none.error;
     std::string error;
     EXPECT_FALSE(mira::writeFileAtomically(dir.file("missing/coil.conf"), "x\n", &error));
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;

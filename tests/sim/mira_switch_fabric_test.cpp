@@ -171,6 +171,21 @@ TEST_F(FabricTest, TrunkMembersEnterAsTheTrunkAndTheTrunkSendsByItsActiveMember)
     EXPECT_EQ(mira::fabricStats().transmitted, transmitted);
 }
 
+TEST_F(FabricTest, AHubCarriesToEveryOtherPortAndALoopedFloodEndsAtTheHopLimit) {
+    for (uint32_t p : {portWord(1, 1), portWord(1, 2), portWord(1, 3)}) ASSERT_TRUE(mira::joinHub("h", p));
+    EXPECT_EQ(deliver(portWord(1, 1)), (Seen{"62/62 vlan:5 blue in:1:2 lif:1:2", "62/62 vlan:5 blue in:1:3 lif:1:3"}));
+
+    // Red's two ports cabled together: a flood goes round, one more
+    // transmission each hop, until the 16th hop drops it.
+    ASSERT_TRUE(mira::cablePorts(portWord(1, 5), portWord(1, 6)));
+    const mira::FabricStats before = mira::fabricStats();
+    ASSERT_EQ(send(frame(200, kOther), 6, portWord(1, 5)), 62);
+    mira::advanceSeconds(1);
+    const mira::FabricStats& after = mira::fabricStats();
+    EXPECT_EQ(after.transmitted - before.transmitted, 17u) << "the send and 16 floods";
+    EXPECT_EQ(after.dropHopLimit - before.dropHopLimit, 1u);
+}
+
 TEST_F(FabricTest, BadSendsFailWithErrno) {
     const auto f = frame(100);
     uint32_t port = portWord(1, 1);

@@ -54,6 +54,7 @@ TEST(Topology, ErrorsNameFileLineAndProblem) {
         {"chassis mac 02:00:00:c0:11 slots 4 ports 24\n", "t.topo:1: bad MAC address \"02:00:00:c0:11\""},
         {"chassis mac 02:00:00:c0:11:01 ports 24\n", "t.topo:1: missing \"slots\""},
         {"chassis mac 02:00:00:c0:11:01 slots 33 ports 24\n", "t.topo:1: slot count 33 out of range (at most 32)"},
+        {"chassis mac 02:00:00:c0:11:01 slots 00000000004 ports 24\n", "t.topo:1: bad slot count \"00000000004\""},
         {"chassis mac 02:00:00:c0:11:01 slots 4 ports 24 speed 10\n", "t.topo:1: unknown keyword \"speed\""},
         {"chassis mac 02:00:00:c0:11:01 slots 4 ports\n", "t.topo:1: missing value after \"ports\""},
         {chassis + "\n\nvlan blue instance 1 tag 100 ports 1:1,9:1\n", "t.topo:4: unknown port 9:1 (slots are 1..4)"},

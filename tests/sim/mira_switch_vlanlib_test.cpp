@@ -110,7 +110,9 @@ TEST_F(VlanLibTest, TrunkIsOneLogicalPortWithItsMembers) {
     // Active member: an enabled member with link beats an enabled one without;
     // with every member disabled there is none.
     EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 7));
+    EXPECT_EQ(vlanLibIsPortLinkUp(portWord(3, 1)), 0) << "no member has link";
     ASSERT_TRUE(mira::cablePorts(portWord(2, 8), portWord(1, 40)));
+    EXPECT_EQ(vlanLibIsPortLinkUp(portWord(3, 1)), 1);
     EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 8));
     ASSERT_TRUE(mira::setPortEnabled(portWord(2, 8), false));
     EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 7));
