@@ -55,12 +55,17 @@ void countClientService(const coilServiceNode* sr, bool added) {
     if (it != c.perPeer.end() && --it->second == 0) c.perPeer.erase(it);
 }
 
-// FNV-1a over the terminated client identifier, then the VLAN instance.
-uint32_t keyTag(const char* clientId, uint32_t vlanIfInstance) {
+// FNV-1a over the client identifier's first `length` characters, then the
+// VLAN instance.
+uint32_t keyTag(const char* clientId, size_t length, uint32_t vlanIfInstance) {
     uint32_t h = 2166136261u;
-    for (const char* c = clientId; *c != '\0'; c++) h = (h ^ uint8_t(*c)) * 16777619u;
+    for (size_t i = 0; i < length; i++) h = (h ^ uint8_t(clientId[i])) * 16777619u;
     for (int shift = 0; shift < 32; shift += 8) h = (h ^ ((vlanIfInstance >> shift) & 0xff)) * 16777619u;
     return h;
+}
+
+uint32_t keyTag(const coilServiceNode* sr) {
+    return keyTag(sr->hdr.clientId, strnlen(sr->hdr.clientId, COIL_CLIENT_ID_SIZE - 1), sr->hdr.vlanIfInstance);
 }
 
 }  // namespace
@@ -80,7 +85,7 @@ void coilResetServiceCounts(void) { clientServiceCounts() = ClientServiceCounts{
 int coilInsertServiceNode(coilServiceNode* sr) {
     const int rc = p2BtreeInsert(sr, &coilGlobal.root1, fcmpCoilServiceNodeKey);
     if (rc == 0) {
-        coilIndexAdd(&coilGlobal.keyIndex, keyTag(sr->hdr.clientId, sr->hdr.vlanIfInstance), sr);
+        coilIndexAdd(&coilGlobal.keyIndex, keyTag(sr), sr);
         countClientService(sr, true);
     }
     return rc;
@@ -88,7 +93,7 @@ int coilInsertServiceNode(coilServiceNode* sr) {
 
 void coilRemoveServiceNode(coilServiceNode* sr) {
     if (p2BtreeDelete(sr, &coilGlobal.root1) == 0)
-        coilIndexRemove(&coilGlobal.keyIndex, keyTag(sr->hdr.clientId, sr->hdr.vlanIfInstance), sr);
+        coilIndexRemove(&coilGlobal.keyIndex, keyTag(sr), sr);
     countClientService(sr, false);
 }
 
@@ -103,12 +108,13 @@ void coilRemoveServiceId(coilServiceIdNode* id) {
 }
 
 coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstance) {
-    char key[COIL_CLIENT_ID_SIZE];
-    coilCopyText(key, sizeof key, clientId);
+    // The key is the identifier's first 31 characters, compared in place.
+    const size_t length = strnlen(clientId, COIL_CLIENT_ID_SIZE - 1);
     return static_cast<coilServiceNode*>(
-        coilIndexFind(&coilGlobal.keyIndex, keyTag(key, vlanIfInstance), [&](const void* record) {
+        coilIndexFind(&coilGlobal.keyIndex, keyTag(clientId, length, vlanIfInstance), [&](const void* record) {
             const auto* sr = static_cast<const coilServiceNode*>(record);
-            return sr->hdr.vlanIfInstance == vlanIfInstance && std::strcmp(sr->hdr.clientId, key) == 0;
+            return sr->hdr.vlanIfInstance == vlanIfInstance && sr->hdr.clientId[length] == '\0' &&
+                   std::memcmp(sr->hdr.clientId, clientId, length) == 0;
         }));
 }
 
