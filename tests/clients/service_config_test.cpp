@@ -80,7 +80,7 @@ TEST_F(Config, ReplayOfStoredConfiguration) {
     EXPECT_EQ(replay("1", {{"interval", "5"}, {"pollType", "1"}, {"retry", "3"}}), 1);
     EXPECT_EQ(findCoilServiceNode("1", 100), nullptr) << "a counted poll is not re-run";
 
-    EXPECT_EQ(replay("1", {{"interval", "5"}, {"retry", "0"}}), 1);
+    EXPECT_EQ(replay("1", {{"interval", "5"}, {"pollType", "2"}, {"retry", "0"}}), 1);
     coilServiceNode* sr = findCoilServiceNode("1", 100);
     ASSERT_NE(sr, nullptr) << "restored even while operators are disabled";
     EXPECT_EQ(sr->target.pollType, uint32_t(COIL_POLL_PERIODIC));
