@@ -146,6 +146,10 @@ struct coilServiceNode {
     coilServiceHeader_t hdr;
     uint32_t peerId;
     uint32_t serviceId;
+    // Places the target so that what a received frame reads of it (poll
+    // type to disable flag) and writes (recorded ports) and the statistics
+    // it counts share two cache lines.
+    uint8_t receiveLinePad[20];
     coilTarget_t target;
     coilServiceStats_t serviceStats;
     kyTimerHandle_t ldTimer;
@@ -156,27 +160,36 @@ struct coilServiceNode {
     uint8_t state;
     uint8_t prevState;
     miraTimeval_t lastReportTime;
+    // A loop storm reports many times a second and the text is read rarely:
+    // reports leave it owed, and coilStatusText writes it when it is read.
+    coilOwedText_t owedText;
     // Start Poll from a client daemon: when it last started the poll
     // (monotonic microseconds, 0 never), and whether a start waits for its turn.
     int64_t clientStartUsec;
     uint8_t clientStartPending;
-    // A loop storm reports many times a second and the text is read rarely:
-    // reports leave it owed, and coilStatusText writes it when it is read.
-    coilOwedText_t owedText;
 };
 static_assert(offsetof(coilServiceNode, treeNode) == 0);
 
+// The cache lines of a record that starts on a line (coilAllocServiceNode)
+// which each received frame touches: four.
+constexpr size_t coilLineOf(size_t offset) { return offset / 64; }
+static_assert(coilLineOf(offsetof(coilServiceNode, hdr.vlanIfInstance)) ==
+              coilLineOf(offsetof(coilServiceNode, serviceId)));
+static_assert(coilLineOf(offsetof(coilServiceNode, target.pollType)) + 1 ==
+              coilLineOf(offsetof(coilServiceNode, serviceStats.statusFlag) + 3));
+static_assert(coilLineOf(offsetof(coilServiceNode, curState)) ==
+              coilLineOf(offsetof(coilServiceNode, owedText) + sizeof(coilOwedText_t) - 1));
+
 // A zeroed service record for the key tree, freed with free(). Aligned to
 // a cache line, so that what each received frame reads and writes (the
-// lines coilPrefetchForReceive names) lies on five lines of the record.
+// lines coilPrefetchForReceive names) lies on four lines of the record.
 coilServiceNode* coilAllocServiceNode(void);
 // Starts loading those lines, for a frame that names the service: the
 // loads overlap the rest of verification instead of following one another.
 inline void coilPrefetchForReceive(const coilServiceNode* sr) {
     __builtin_prefetch(&sr->hdr.clientType);
-    __builtin_prefetch(&sr->target.pollType);
-    __builtin_prefetch(&sr->target.inPif, 1);
-    __builtin_prefetch(&sr->serviceStats.rxpkts, 1);
+    __builtin_prefetch(&sr->target.pollType, 1);
+    __builtin_prefetch(&sr->serviceStats.statusFlag, 1);
     __builtin_prefetch(&sr->curState, 1);
 }
 
