@@ -102,55 +102,32 @@ TEST(TruncatedSavedConfig, IsAppliedWholeOrNotAtAllAtEveryLength) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(TruncatedSavedConfig, CoildStartsWithoutACutFileSaysWhyAndKeepsItAside) {
+// What a save keeps across restarts: the operator's settings and continuous
+// services, not a counted run nor a client daemon's service (it dies with its
+// connection and registers again). A record the daemon refuses at the next
+// start (its VLAN is gone) is logged with file and line and the rest applied;
+// a cut file is refused whole and kept aside, and coild starts without it.
+TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     coiltest::CoildProcess coild;
     ASSERT_TRUE(coild.start()) << coild.errors();
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "30"}).status, 0);
-    ASSERT_EQ(coild.ctl({"save"}).status, 0);
-    ASSERT_EQ(coild.terminate(), 0);
-
-    const std::string path = coild.runDir + "/coil.conf";
-    const std::string text = coiltest::readFile(path);
-    const size_t cut = text.find("interval=30") + std::string("interval=3").size();  // reads "interval=3"
-    std::ofstream(path, std::ios::trunc) << text.substr(0, cut);
-    std::ofstream(path + ".tmp.4242") << text.substr(0, 10);  // a save killed midway
-
-    ASSERT_TRUE(coild.start()) << coild.errors();
-    EXPECT_NE(coild.errors().find("coild: saved configuration refused, starting without it: " + path),
-              std::string::npos)
-        << coild.errors();
-    const coiltest::Outcome show = coild.ctl({"show"});
-    EXPECT_NE(show.out.find("loop detection         disabled"), std::string::npos) << show.out;
-    EXPECT_NE(show.out.find("services               0"), std::string::npos) << show.out;
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp.4242"));
-    // The refused file stays aside; the next save does not touch it.
-    EXPECT_EQ(coiltest::readFile(path + ".bad"), text.substr(0, cut));
-    ASSERT_EQ(coild.ctl({"save"}).status, 0);
-    EXPECT_EQ(coiltest::readFile(path + ".bad"), text.substr(0, cut));
-    EXPECT_EQ(coild.terminate(), 0);
-}
-
-// A client daemon's service is not saved (it dies with its connection and
-// registers again); a record the daemon refuses at the next start (its VLAN
-// is gone) is logged with file and line, and the rest is applied.
-TEST(SavedConfigAcrossRestarts, KeepsTheOperatorsServicesWhateverClientDaemonsDid) {
-    coiltest::CoildProcess coild;
-    ASSERT_TRUE(coild.start()) << coild.errors();
-    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "30"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "30", "disable-port", "60"}).status, 0);
     ASSERT_EQ(coild.ctl({"configure", "red", "interval", "20"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "green", "count", "3", "interval", "60"}).status, 0);
     // 5:1 is the chassis's trunk: a port list the operator's objects refuse.
     const pid_t watcher =
         coild.launch("coil-client", {"--wait", "5", "watch", "--register", "ospf", "5", "--ports", "5:1"}, "watch");
     ASSERT_TRUE(coiltest::within(5, [&] { return coild.ctl({"show", "services"}).out.find("ospf") != std::string::npos; }));
-    const coiltest::Outcome save = coild.ctl({"save"});
-    EXPECT_NE(save.out.find("(3 records)"), std::string::npos) << save.out << save.err;
+    const std::string path = coild.runDir + "/coil.conf";
+    EXPECT_EQ(coild.ctl({"save"}).out, "configuration saved to " + path + " (3 records)\n");
     ::kill(watcher, SIGTERM);
     coild.finish(watcher, "watch");
     ASSERT_EQ(coild.terminate(), 0);
-    const std::string path = coild.runDir + "/coil.conf";
-    EXPECT_EQ(coiltest::readFile(path).find("ospf"), std::string::npos);
+    EXPECT_NE(::access((coild.runDir + "/coild.sock").c_str(), F_OK), 0) << "the socket goes with the daemon";
+    EXPECT_EQ(coild.ctl({"show"}).status, 3);
+    const std::string text = coiltest::readFile(path);
+    EXPECT_EQ(text.find("ospf"), std::string::npos);
+    EXPECT_EQ(text.find("green"), std::string::npos);
 
     // The next chassis has no VLAN red.
     std::string topology(mira_example_topology, mira_example_topology_len);
@@ -159,7 +136,28 @@ TEST(SavedConfigAcrossRestarts, KeepsTheOperatorsServicesWhateverClientDaemonsDi
     EXPECT_NE(coild.log().find("WARNING cfgmgr: " + path + ":5: Invalid Vlan red specified!"), std::string::npos)
         << coild.log();
     EXPECT_NE(coild.log().find("2 of 3 records applied"), std::string::npos);
-    EXPECT_NE(coild.ctl({"show", "services"}).out.find("blue"), std::string::npos);
+    EXPECT_NE(coild.ctl({"show"}).out.find("loop detection         enabled"), std::string::npos);
+    const std::string services = coild.ctl({"--json", "show", "services"}).out;
+    for (const char* field : {"\"vlan\":\"blue\"", "\"interval\":30", "\"disablePortDuration\":60"})
+        EXPECT_NE(services.find(field), std::string::npos) << field << "\n" << services;
+    ASSERT_EQ(coild.terminate(), 0);
+
+    // Cut to read "interval=3", beside a save killed midway.
+    const std::string cut = text.substr(0, text.find("interval=30") + std::string("interval=3").size());
+    std::ofstream(path, std::ios::trunc) << cut;
+    std::ofstream(path + ".tmp.4242") << text.substr(0, 10);
+    ASSERT_TRUE(coild.start()) << coild.errors();
+    EXPECT_NE(coild.errors().find("coild: saved configuration refused, starting without it: " + path),
+              std::string::npos)
+        << coild.errors();
+    const std::string show = coild.ctl({"show"}).out;
+    EXPECT_NE(show.find("loop detection         disabled"), std::string::npos) << show;
+    EXPECT_NE(show.find("services               0"), std::string::npos) << show;
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp.4242"));
+    // The refused file stays aside; the next save does not touch it.
+    EXPECT_EQ(coiltest::readFile(path + ".bad"), cut);
+    ASSERT_EQ(coild.ctl({"save"}).status, 0);
+    EXPECT_EQ(coiltest::readFile(path + ".bad"), cut);
 }
 
 // Saves in a loop are stopped (SIGSTOP) at random moments until one is

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "mira/control/control_frame.h"
 #include "support/coild_process.h"
 
 namespace {
@@ -33,6 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using coiltest::CoildProcess;
 using coiltest::within;
+using mira::control::encodeFrame;
 
 // The table without its last two columns (the counters that only the
 // polling module moves).
@@ -47,13 +49,6 @@ std::string withoutCounters(const std::string& table) {
         out += "\n";
     }
     return out;
-}
-
-std::string frame(uint32_t type, const std::string& payload) {
-    std::string out;
-    for (uint32_t v : {type, uint32_t(payload.size())})
-        for (int shift = 24; shift >= 0; shift -= 8) out += char(v >> shift);
-    return out + payload;
 }
 
 class Pair : public ::testing::Test {
@@ -78,9 +73,7 @@ class Pair : public ::testing::Test {
         std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/coil-dm.sock", peer.c_str());
         return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? fd : -1;
     }
-    void TearDown() override {
-        if (lock >= 0) ::close(lock);
-    }
+    ~Pair() override { ::close(lock); }
 
     CoildProcess a, b;
     const std::string peer = a.base + "/peer";
@@ -155,17 +148,17 @@ TEST_F(Pair, AHostilePeerCannotHarmTheBackup) {
     // After a hello, nonsense: a short checkpoint, an unknown frame type, an
     // oversized frame, random records of kinds 1 and 0.
     const std::string endings[] = {
-        frame(kCheckpoint, junk(3)),
-        frame(0x777, "x"),
+        encodeFrame(kCheckpoint, junk(3)),
+        encodeFrame(0x777, "x"),
         std::string("\x44\x4d\x00\x02\x7f\xff\xff\xff", 8),
-        frame(kCheckpoint, std::string("\0\0\0\1", 4) + junk(5000)) +
-            frame(kCheckpoint, std::string("\0\0\0\1\2\1\1\x78", 8) + junk(372)) +
-            frame(kCheckpoint, std::string("\0\0\0\0", 4) + junk(116)) + junk(5),
+        encodeFrame(kCheckpoint, std::string("\0\0\0\1", 4) + junk(5000)) +
+            encodeFrame(kCheckpoint, std::string("\0\0\0\1\2\1\1\x78", 8) + junk(372)) +
+            encodeFrame(kCheckpoint, std::string("\0\0\0\0", 4) + junk(116)) + junk(5),
     };
     for (const std::string& ending : endings) {
         int fd = -1;
         ASSERT_TRUE(within(3, [&] { return (fd = CoildProcess::connectTo(peer + "/coil-dm.sock")) >= 0; }));
-        const std::string bytes = frame(kHello, std::string("\0\0\0\6", 4)) + ending;
+        const std::string bytes = encodeFrame(kHello, std::string("\0\0\0\6", 4)) + ending;
         ASSERT_TRUE(coiltest::sendAll(fd, bytes.data(), bytes.size()));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ::close(fd);
@@ -227,7 +220,7 @@ TEST_F(Pair, ASlowPeerHoldsUpNoOne) {
     start(a, "primary");
     const int peerFd = ::accept(listener, nullptr, nullptr);
     ASSERT_GE(peerFd, 0);
-    const std::string hello = frame(0x444d0001, std::string("\0\0\0\5", 4));
+    const std::string hello = encodeFrame(0x444d0001, std::string("\0\0\0\5", 4));
     ASSERT_TRUE(coiltest::sendAll(peerFd, hello.data(), hello.size()));
     ASSERT_TRUE(a.logShows("checkpoint link up"));
     std::atomic<bool> done{false};
