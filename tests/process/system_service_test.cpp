@@ -32,10 +32,8 @@ namespace fs = std::filesystem;
 TEST(Installed, EveryFileIsInItsPlaceAndTheToolsThatUseThemAcceptThem) {
     coiltest::CoildProcess dirs;  // only for its directory
     const std::string root = dirs.base + "/root", prefix = root + COIL_INSTALL_PREFIX;
-    ::setenv("DESTDIR", root.c_str(), 1);
-    const coiltest::Outcome installed =
-        coiltest::runProgram({COIL_CMAKE_COMMAND, "--install", COIL_BINARY_DIR}, dirs.base, 120'000);
-    ::unsetenv("DESTDIR");
+    const coiltest::Outcome installed = coiltest::runProgram(
+        {"/usr/bin/env", "DESTDIR=" + root, COIL_CMAKE_COMMAND, "--install", COIL_BINARY_DIR}, dirs.base, 120'000);
     ASSERT_EQ(installed.status, 0) << installed.out << installed.err;
     for (const char* file : {"sbin/coild", "bin/coilctl", "bin/coil-client", "include/coil_client.h",
                              "share/man/man8/coild.8", "share/man/man8/coilctl.8", "share/man/man1/coil-client.1",
@@ -75,15 +73,13 @@ TEST(Installed, EveryFileIsInItsPlaceAndTheToolsThatUseThemAcceptThem) {
                                                   "    coilClient* c = coilClientConnect(\"/nonexistent\", error, sizeof error);\n"
                                                   "    return c == 0 && error[0] != 0 ? 0 : 1;\n"
                                                   "}\n";
-        ::setenv("PKG_CONFIG_PATH", (prefix + "/lib/pkgconfig").c_str(), 1);
-        ::setenv("PKG_CONFIG_SYSROOT_DIR", root.c_str(), 1);
-        const coiltest::Outcome flags = coiltest::runProgram({pkgConfig, "--cflags", "--libs", "coilclient"}, dirs.base);
-        ::unsetenv("PKG_CONFIG_PATH");
-        ::unsetenv("PKG_CONFIG_SYSROOT_DIR");
-        ASSERT_EQ(flags.status, 0) << flags.err;
-        const std::string build = std::string(COIL_C_COMPILER) + " -o " + dirs.base + "/client " + dirs.base + "/client.c " + flags.out;
-        const coiltest::Outcome built = coiltest::runProgram({"/bin/sh", "-c", build}, dirs.base);
-        ASSERT_EQ(built.status, 0) << flags.out << built.err;
+        const std::string build = std::string(COIL_C_COMPILER) + " -o client client.c $(" + pkgConfig +
+                                  " --cflags --libs coilclient)";
+        const coiltest::Outcome built = coiltest::runProgram(
+            {"/usr/bin/env", "PKG_CONFIG_PATH=" + prefix + "/lib/pkgconfig", "PKG_CONFIG_SYSROOT_DIR=" + root, "/bin/sh",
+             "-c", "cd '" + dirs.base + "' && " + build},
+            dirs.base);
+        ASSERT_EQ(built.status, 0) << built.err;
         EXPECT_EQ(coiltest::runProgram({dirs.base + "/client"}, dirs.base).status, 0);
     }
     // coild applies the installed example configuration whole.
