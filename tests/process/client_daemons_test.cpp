@@ -142,8 +142,8 @@ bool closedByServer(int fd) {
 // go on as if nothing happened.
 TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     start({"--trace"});
-    const pid_t watcher = launchWatch("watch", {"--register", "good", "100", "--ports", "1:1", "--interval", "1",
-                                                "--restart", "--timeout", "60"});
+    const coiltest::Reaper watcher{launchWatch(
+        "watch", {"--register", "good", "100", "--ports", "1:1", "--interval", "1", "--restart", "--timeout", "60"})};
     auto loops = [&] { return countOf(coild.output("watch"), "loop client=good"); };
     const int steady = connect();
     ASSERT_TRUE(coiltest::sendMessages(steady, {clientMessage("steady", 200, kRegister),
@@ -192,8 +192,6 @@ TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     EXPECT_TRUE(within(5, [&] { return listed("late"); })) << "a new client is served as the first ones were";
     EXPECT_NE(coild.log().find("sent a frame of 16777216 bytes"), std::string::npos);
     for (int fd : {late, stalled, steady}) ::close(fd);
-    ::kill(watcher, SIGTERM);
-    coild.finish(watcher, "watch");
     EXPECT_EQ(coild.terminate(), 0);
     std::printf("[ figures  ] 1000 connections opened, closed and seen dead in %.3f s (%d refused by the backlog); "
                 "RSS %ld kB before, %ld kB after\n",

@@ -99,13 +99,11 @@ TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     ASSERT_EQ(coild.ctl({"configure", "red", "interval", "20"}).status, 0);
     ASSERT_EQ(coild.ctl({"configure", "green", "count", "3", "interval", "60"}).status, 0);
     // 5:1 is the chassis's trunk: a port list the operator's objects refuse.
-    const pid_t watcher =
-        coild.launch("coil-client", {"--wait", "5", "watch", "--register", "ospf", "5", "--ports", "5:1"}, "watch");
+    const coiltest::Reaper watcher{
+        coild.launch("coil-client", {"--wait", "5", "watch", "--register", "ospf", "5", "--ports", "5:1"}, "watch")};
     ASSERT_TRUE(coiltest::within(5, [&] { return coild.ctl({"show", "services"}).out.find("ospf") != std::string::npos; }));
     const std::string path = coild.runDir + "/coil.conf";
     EXPECT_EQ(coild.ctl({"save"}).out, "configuration saved to " + path + " (3 records)\n");
-    ::kill(watcher, SIGTERM);
-    coild.finish(watcher, "watch");
     ASSERT_EQ(coild.terminate(), 0);
     EXPECT_NE(::access((coild.runDir + "/coild.sock").c_str(), F_OK), 0) << "the socket goes with the daemon";
     EXPECT_EQ(coild.ctl({"show"}).status, 3);

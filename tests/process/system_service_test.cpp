@@ -246,16 +246,12 @@ TEST(EventLogBounds, ReportsOfManyLoopingVlansAreRateLimitedAndTheFileRotated) {
 // A UDP port of the loopback address that nothing uses right now.
 int freeUdpPort() {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof addr;
-    int port = -1;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0)
-        port = ntohs(addr.sin_port);
-    if (fd >= 0) ::close(fd);
-    return port;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+    ::close(fd);
+    return bound ? ntohs(addr.sin_port) : -1;
 }
 
 TEST(SnmpTrap, LoopReachesSnmptrapdAsAnSnmpV2cNotification) {
@@ -268,31 +264,21 @@ TEST(SnmpTrap, LoopReachesSnmptrapdAsAnSnmpV2cNotification) {
     ASSERT_GT(port, 0);
     // Numeric OIDs, no MIB files, and its persistent state in our directory.
     ::setenv("SNMP_PERSISTENT_DIR", coild.base.c_str(), 1);
-    const pid_t receiver =
+    const coiltest::Reaper receiver{
         coiltest::spawnProgram({snmptrapd, "-f", "-n", "-C", "-c", conf, "-Lf", traps, "-On", "-M", coild.base, "-m",
                                 "", "udp:127.0.0.1:" + std::to_string(port)},
-                               coild.base + "/snmptrapd.out", coild.base + "/snmptrapd.err");
+                               coild.base + "/snmptrapd.out", coild.base + "/snmptrapd.err")};
     ::unsetenv("SNMP_PERSISTENT_DIR");
-    ASSERT_GT(receiver, 0);
-    const bool listening =
-        coiltest::within(10, [&] { return coiltest::readFile(traps).find("NET-SNMP version") != std::string::npos; });
-
-    const bool started = listening && coild.start("", {"--trap-sink", "127.0.0.1:" + std::to_string(port)});
-    bool received = false;
-    if (started) {
-        EXPECT_EQ(coild.ctl({"enable"}).status, 0);
-        EXPECT_EQ(coild.ctl({"configure", "blue", "interval", "1", "action", "log-trap"}).status, 0);
-        EXPECT_EQ(coild.ctl({"lab", "cable", "1:1", "1:2"}).status, 0);
-        received = coiltest::within(20, [&] {
-            return coiltest::readFile(traps).find(".1.3.6.1.4.1.32473.7446.1.1 = STRING: \"blue\"") != std::string::npos;
-        });
-    }
+    ASSERT_TRUE(coiltest::within(10, [&] { return coiltest::readFile(traps).find("NET-SNMP version") != std::string::npos; }))
+        << coiltest::readFile(coild.base + "/snmptrapd.err");
+    ASSERT_TRUE(coild.start("", {"--trap-sink", "127.0.0.1:" + std::to_string(port)})) << coild.errors();
+    EXPECT_EQ(coild.ctl({"enable"}).status, 0);
+    EXPECT_EQ(coild.ctl({"configure", "blue", "interval", "1", "action", "log-trap"}).status, 0);
+    EXPECT_EQ(coild.ctl({"lab", "cable", "1:1", "1:2"}).status, 0);
+    ASSERT_TRUE(coiltest::within(20, [&] {
+        return coiltest::readFile(traps).find(".1.3.6.1.4.1.32473.7446.1.1 = STRING: \"blue\"") != std::string::npos;
+    })) << coiltest::readFile(traps) << coild.log();
     const std::string log = coiltest::readFile(traps);
-    ::kill(receiver, SIGTERM);
-    coiltest::waitExit(receiver, 5000);
-    ASSERT_TRUE(listening) << coiltest::readFile(coild.base + "/snmptrapd.err");
-    ASSERT_TRUE(started) << coild.errors();
-    ASSERT_TRUE(received) << log << coild.log();
     // The notification's own OID, after sysUpTime, and the trap logged too.
     EXPECT_NE(log.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.32473.7446.0.1"), std::string::npos) << log;
     EXPECT_NE(log.find(".1.3.6.1.2.1.1.3.0 = Timeticks:"), std::string::npos) << log;

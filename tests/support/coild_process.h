@@ -3,6 +3,7 @@
 // signal, requests on its control socket, coilctl runs, the message
 // server's socket, and the process's memory.
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -47,6 +48,13 @@ std::string findProgram(const std::string& name);
 // Waits up to timeoutMs: the exit status, 128 + the signal that ended it,
 // or -1 when it had to be killed.
 int waitExit(pid_t pid, int timeoutMs);
+// Ends the process with SIGTERM, and reaps it, when it goes out of scope.
+struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+        if (pid > 0 && ::kill(pid, SIGTERM) == 0) waitExit(pid, 5000);
+    }
+};
 // Polls the condition every 10 ms for up to `seconds`.
 bool within(double seconds, const std::function<bool()>& condition);
 
