@@ -127,15 +127,6 @@ TEST_F(ClientDaemons, AConnectionTouchesOnlyWhatItRegisteredUnlessServicesAreSha
     EXPECT_EQ(coild.client({"stop", "ospf", "100"}).status, 1);
 }
 
-// True when the server has closed its end (end of stream or reset).
-bool closedByServer(int fd) {
-    return within(5, [fd] {
-        char c;
-        const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT);
-        return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    });
-}
-
 // One that dies in the middle of a message, one that sends a byte and
 // stalls, one that announces an oversized frame, and a thousand connections
 // opened and closed: a watcher and a steady service of another connection
@@ -161,7 +152,7 @@ TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     ASSERT_TRUE(coiltest::sendAll(stalled, "\0", 1));
     const int oversized = connect();  // 16 MiB announced: let go before any of it is read
     ASSERT_TRUE(coiltest::sendAll(oversized, "\x01\x00\x00\x00", 4));
-    EXPECT_TRUE(closedByServer(oversized));
+    EXPECT_TRUE(within(5, [&] { return coiltest::peerClosed(oversized); }));
     ::close(oversized);
 
     const long rssBefore = coild.rssKiB();

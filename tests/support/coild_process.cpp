@@ -282,6 +282,12 @@ bool sendAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+bool peerClosed(int fd) {
+    char c;
+    const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
 bool sendMessages(int fd, const std::vector<std::vector<uint8_t>>& messages) {
     std::vector<uint8_t> bytes;
     for (const auto& m : messages) {

@@ -124,6 +124,8 @@ std::vector<uint8_t> clientMessage(const std::string& clientId, uint32_t vlanIfI
 // A frame of the message server's stream: 32-bit length, then the body.
 std::vector<uint8_t> streamFrame(const std::vector<uint8_t>& body);
 bool sendAll(int fd, const void* data, size_t size);
+// True when the other end has closed the connection (end of stream or reset).
+bool peerClosed(int fd);
 // The messages as stream frames, in one write.
 bool sendMessages(int fd, const std::vector<std::vector<uint8_t>>& messages);
 
