@@ -34,6 +34,9 @@
 
 namespace {
 
+using namespace mira::control;
+using Clock = std::chrono::steady_clock;
+using coiltest::CoildProcess;
 using coiltest::Outcome;
 
 class Tools : public testing::Test {
@@ -41,6 +44,41 @@ class Tools : public testing::Test {
     void SetUp() override { ASSERT_TRUE(coild.start(coiltest::kLoopChassis)) << coild.errors(); }
     bool eventually(const std::vector<std::string>& args, const std::string& text) {
         return coiltest::within(10, [&] { return coild.ctl(args).out.find(text) != std::string::npos; });
+    }
+    int connect() { return CoildProcess::connectTo(controlSocketPath(coild.runDir)); }
+    // Sends the bytes on a new connection (then ends the sending side when
+    // asked), and reads replies until `want` are whole, the peer closes, or
+    // 5 s pass; the joined payloads of a reply in parts count as one.
+    std::vector<Message> exchange(const std::string& bytes, size_t want, bool shutWrite = false,
+                                  bool* closed = nullptr, int* parts = nullptr) {
+        const int fd = connect();
+        EXPECT_TRUE(coiltest::sendAll(fd, bytes.data(), bytes.size()));
+        if (shutWrite) ::shutdown(fd, SHUT_WR);
+        FrameReader reader(kMaxReplyPayload);
+        ReplyAssembler whole;
+        std::vector<Message> out;
+        const auto end = Clock::now() + std::chrono::seconds(5);
+        while (out.size() < want && Clock::now() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                if (closed) *closed = true;
+                break;
+            }
+            reader.feed(buf, size_t(n));
+            std::string error;
+            for (Frame f; reader.next(&f) == FrameReader::Status::Ready;) {
+                EXPECT_LE(f.payload.size(), size_t{80} * 1024);
+                if (parts) *parts += f.type == kTypeReplyPart;
+                if (whole.add(f, &error) != ReplyAssembler::Status::Done) continue;
+                EXPECT_TRUE(parseMessage(whole.payload(), &out.emplace_back(), &error)) << error;
+                whole = ReplyAssembler();
+            }
+        }
+        ::close(fd);
+        return out;
     }
     coiltest::CoildProcess coild;
 };
@@ -195,52 +233,8 @@ TEST_F(Tools, ALoopSeenThroughWatchTheLabCommandsAndACapture) {
     EXPECT_EQ(coild.ctl({"show"}).status, 0);
 }
 
-using namespace mira::control;
-using Clock = std::chrono::steady_clock;
-using coiltest::CoildProcess;
 
-class ControlFaults : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(coild.start()) << coild.errors(); }
-    int connect() { return CoildProcess::connectTo(controlSocketPath(coild.runDir)); }
-    // Sends the bytes on a new connection (then ends the sending side when
-    // asked), and reads replies until `want` are whole, the peer closes, or
-    // 5 s pass; the joined payloads of a reply in parts count as one.
-    std::vector<Message> exchange(const std::string& bytes, size_t want, bool shutWrite = false,
-                                  bool* closed = nullptr, int* parts = nullptr) {
-        const int fd = connect();
-        EXPECT_TRUE(coiltest::sendAll(fd, bytes.data(), bytes.size()));
-        if (shutWrite) ::shutdown(fd, SHUT_WR);
-        FrameReader reader(kMaxReplyPayload);
-        ReplyAssembler whole;
-        std::vector<Message> out;
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        while (out.size() < want && Clock::now() < end) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[65536];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                if (closed) *closed = true;
-                break;
-            }
-            reader.feed(buf, size_t(n));
-            std::string error;
-            for (Frame f; reader.next(&f) == FrameReader::Status::Ready;) {
-                EXPECT_LE(f.payload.size(), size_t{80} * 1024);
-                if (parts) *parts += f.type == kTypeReplyPart;
-                if (whole.add(f, &error) != ReplyAssembler::Status::Done) continue;
-                EXPECT_TRUE(parseMessage(whole.payload(), &out.emplace_back(), &error)) << error;
-                whole = ReplyAssembler();
-            }
-        }
-        ::close(fd);
-        return out;
-    }
-    CoildProcess coild;
-};
-
-TEST_F(ControlFaults, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
+TEST_F(Tools, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
     // Garbage of every kind on one connection, each answered, then a good request.
     const std::string stream = encodeFrame(kTypeCm, std::string("\x00\xff\x10garbage", 10)) +
                                encodeFrame(0xdeadbeef, "method=get\n") +
@@ -284,7 +278,7 @@ TEST_F(ControlFaults, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
 // A client pipelines requests and takes its replies a little at a time, as
 // slowly as it can without stalling outright. Nobody else waits for it, and
 // once what it leaves unread is older than the deadline it is dropped.
-TEST_F(ControlFaults, ASlowReaderDelaysNoOneAndIsDropped) {
+TEST_F(Tools, ASlowReaderDelaysNoOneAndIsDropped) {
     const int slow = connect();
     std::string requests;
     for (int i = 0; i < 200; i++) requests += encodeFrame(kTypeLab, "arg=ports\n");  // ~15 kB replies
@@ -311,9 +305,9 @@ TEST_F(ControlFaults, ASlowReaderDelaysNoOneAndIsDropped) {
 
 // A walk longer than one piece comes in several frames, made as they are
 // read; coilctl joins them.
-TEST_F(ControlFaults, ALongReplyComesInPiecesThatCoilctlJoins) {
+TEST_F(Tools, ALongReplyComesInPiecesThatCoilctlJoins) {
     for (int i = 0; i < 400; i++)
-        ASSERT_TRUE(coild.createService({"clientIdentifier=daemon-" + std::to_string(i), "vlanIfInstance=5", "vlan=blue"}));
+        ASSERT_TRUE(coild.createService({"clientIdentifier=daemon-" + std::to_string(i), "vlanIfInstance=100", "vlan=blue"}));
     int parts = 0;
     const std::vector<Message> replies =
         exchange(encodeFrame(kTypeCm, "method=get\nobject=coilServiceNode\nflag=walk\n"), 1, false, nullptr, &parts);
