@@ -37,11 +37,6 @@ class ClientDaemons : public testing::Test {
         return coild.launch("coil-client", args, tag);
     }
     long probesSent() { return coiltest::xmlNumber(coild.cm("get", "coilGlobalCfg").get("output"), "txpkts"); }
-    std::string serviceXml(const std::string& client, const std::string& instance, const std::string& vlan) {
-        return coild.cm("get", "coilServiceNode",
-                        {"clientIdentifier=" + client, "vlanIfInstance=" + instance, "vlan=" + vlan})
-            .get("output");
-    }
     bool listed(const std::string& client) {
         return coild.ctl({"--json", "show", "services"}).out.find("\"clientIdentifier\":\"" + client + "\"") !=
                std::string::npos;
@@ -107,8 +102,10 @@ TEST_F(ClientDaemons, AConnectionTouchesOnlyWhatItRegisteredUnlessServicesAreSha
     for (const char* refused : {"Refused 1 [1:200]", "Refused 2 [1:200]", "Refused 4 [1:200]", "Refused 2 [ospf:100]",
                                 "Refused 4 [ospf:100]"})
         EXPECT_TRUE(coild.logShows(refused)) << refused;
-    EXPECT_NE(serviceXml("1", "200", "red").find("<interval>600</interval>"), std::string::npos);
-    EXPECT_NE(serviceXml("ospf", "100", "blue").find("<ports>1:3</ports>"), std::string::npos);
+    const std::string services = coild.ctl({"--json", "show", "services"}).out;
+    EXPECT_NE(services.find("\"clientIdentifier\":\"1\",\"disablePort\":0,\"interval\":600"), std::string::npos)
+        << services;
+    EXPECT_NE(services.find("\"ports\":\"1:3\""), std::string::npos) << services;
     ::kill(watcher, SIGTERM);
     EXPECT_EQ(coild.finish(watcher, "watcher").status, 0);
     EXPECT_EQ(coild.terminate(), 0);

@@ -190,16 +190,14 @@ TEST_F(Pair, AListenerOfAnotherUserIsNotThePeer) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
     const int fd = listenAsPeer();
     ASSERT_GE(fd, 0);
-    const pid_t impostor = ::fork();
-    if (impostor == 0) {
+    const coiltest::Reaper impostor{::fork()};
+    if (impostor.pid == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::listen(fd, 4) != 0) ::_exit(1);
         for (;;) ::pause();
     }
     start(a, "primary");
     EXPECT_TRUE(a.logShows("coil-dm.sock is served by uid 65534: not a peer module"));
     EXPECT_FALSE(a.logShows("connected to the peer module", 0.5));
-    ::kill(impostor, SIGKILL);
-    ::waitpid(impostor, nullptr, 0);
     ::close(fd);
 }
 
