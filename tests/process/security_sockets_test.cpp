@@ -38,53 +38,50 @@ mode_t modeOf(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-TEST(RunDirectory, IsMadePrivateEvenWhenItExistedWideOpenAndALinkIsRefused) {
-    coiltest::CoildProcess coild;
-    fs::create_directories(coild.runDir);
-    ::chmod(coild.runDir.c_str(), 0777);
-    ASSERT_TRUE(coild.start()) << coild.errors();
-    EXPECT_EQ(modeOf(coild.runDir), 0700u);
-    EXPECT_EQ(modeOf(coild.runDir + "/coild.sock") & 0777, 0600u);
-    EXPECT_EQ(modeOf(coild.messageSocket()) & 0777, 0660u);
-    ASSERT_EQ(coild.ctl({"save"}).status, 0);
-    EXPECT_EQ(modeOf(coild.runDir + "/coil.conf"), 0600u);
-    EXPECT_EQ(coild.terminate(), 0);
-
-    // A run directory that is a symbolic link could be pointed elsewhere by
-    // whoever owns the link.
-    coiltest::CoildProcess linked;
-    fs::create_directories(linked.base + "/real");
-    fs::create_directory_symlink(linked.base + "/real", linked.runDir);
-    EXPECT_FALSE(linked.start());
-    EXPECT_NE(linked.errors().find("is not a directory of this user"), std::string::npos) << linked.errors();
-    EXPECT_FALSE(fs::exists(linked.base + "/real/coild.sock"));
-}
-
-// With its socket file removed, a running coild still holds the run
-// directory: a second one is refused, and cannot take over the sockets. A
-// coild removes at its end only the files it made.
-TEST(RunDirectory, HoldsOneCoildEvenWithoutItsSocketFile) {
-    coiltest::CoildProcess first, second;
+// The run directory is made private even when it existed wide open; one
+// that is a symbolic link (which could be pointed elsewhere by whoever owns
+// the link) is refused. With its socket file removed, a running coild still
+// holds it: a second one is refused, and cannot take over the sockets; and a
+// coild removes at its end only the files it made. The message server's
+// address that cannot be published (its temporary file taken by a
+// directory, as a full disk would refuse it) is logged and retried.
+TEST(RunDirectory, IsPrivateHoldsOneCoildAndGetsItsAddressPublished) {
+    coiltest::CoildProcess first, second, third, linked;
+    fs::create_directories(first.runDir + "/coil_server.port.tmp");
+    ::chmod(first.runDir.c_str(), 0777);
     ASSERT_TRUE(first.start()) << first.errors();
+    EXPECT_EQ(modeOf(first.runDir), 0700u);
+    EXPECT_EQ(modeOf(first.runDir + "/coild.sock") & 0777, 0600u);
+    EXPECT_TRUE(first.logShows("WARNING ds: cannot publish " + first.runDir + "/coil_server.port"));
+    EXPECT_TRUE(first.messageSocket().empty());
+    fs::remove(first.runDir + "/coil_server.port.tmp");
+    ASSERT_TRUE(coiltest::within(3, [&] { return !first.messageSocket().empty(); })) << first.log();
+    EXPECT_EQ(::close(coiltest::CoildProcess::connectTo(first.messageSocket())), 0);
+    EXPECT_EQ(modeOf(first.messageSocket()) & 0777, 0660u);
+    ASSERT_EQ(first.ctl({"save"}).status, 0);
+    EXPECT_EQ(modeOf(first.runDir + "/coil.conf"), 0600u);
+
     ASSERT_EQ(::unlink((first.runDir + "/coild.sock").c_str()), 0);
-    second.runDir = first.runDir;
+    second.runDir = third.runDir = first.runDir;
     EXPECT_FALSE(second.start());
     EXPECT_NE(second.errors().find("another coild runs on " + first.runDir), std::string::npos) << second.errors();
     EXPECT_TRUE(fs::exists(first.messageSocket()));
     EXPECT_EQ(first.terminate(), 0);
-    // The lock went with the process.
-    ASSERT_TRUE(second.start()) << second.errors();
+    ASSERT_TRUE(second.start()) << second.errors();  // the lock went with the process
     // With the whole directory emptied under it (lock file included) a
-    // second coild gets in; the first, ending, leaves the files it did not make.
+    // third coild gets in; the second, ending, leaves the files it did not make.
     fs::remove_all(second.runDir);
-    coiltest::CoildProcess third;
-    third.runDir = second.runDir;
     ASSERT_TRUE(third.start()) << third.errors();
     EXPECT_EQ(second.terminate(), 0);
     EXPECT_TRUE(fs::exists(third.runDir + "/coild.sock"));
     EXPECT_TRUE(fs::exists(third.messageSocket()));
     EXPECT_EQ(third.ctl({"show"}).status, 0);
-    EXPECT_EQ(third.terminate(), 0);
+
+    fs::create_directories(linked.base + "/real");
+    fs::create_directory_symlink(linked.base + "/real", linked.runDir);
+    EXPECT_FALSE(linked.start());
+    EXPECT_NE(linked.errors().find("is not a directory of this user"), std::string::npos) << linked.errors();
+    EXPECT_FALSE(fs::exists(linked.base + "/real/coild.sock"));
 }
 
 // Runs fn in a child process as uid/gid; fn's result is the child's exit status.
@@ -222,28 +219,15 @@ TEST(StartUp, TopologiesAreBoundedAndTheLargestLoadsInterruptibly) {
     EXPECT_EQ(coild.terminate(2000), 0);
 }
 
-// The message server's address cannot be published (its temporary file is
-// taken by a directory, as a full disk would refuse it): coild says so and
-// publishes it once it can. Its chassis names a VLAN in UTF-8, which is text.
-TEST(StartUp, AnAddressThatCannotBePublishedIsRetried) {
+TEST(StartUp, AVlanNameInUtf8IsText) {
     CoildProcess coild;
-    ASSERT_EQ(::mkdir(coild.runDir.c_str(), 0700), 0);
-    const std::string blocker = coild.runDir + "/coil_server.port.tmp";
-    ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
     ASSERT_TRUE(coild.start("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n"
                             "vlan gr\xc3\xbcn-\xe7\xb6\xb2 instance 5 tag 100 ports 1:1-1:4\n"))
         << coild.errors();
-    EXPECT_TRUE(coild.logShows("WARNING ds: cannot publish " + coild.runDir + "/coil_server.port"));
-    EXPECT_TRUE(coild.messageSocket().empty());
-    ASSERT_EQ(::rmdir(blocker.c_str()), 0);
-    ASSERT_TRUE(coiltest::within(3, [&] { return !coild.messageSocket().empty(); })) << coild.log();
-    EXPECT_EQ(::close(CoildProcess::connectTo(coild.messageSocket())), 0);
-
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
     const coiltest::Outcome configure = coild.ctl({"configure", "gr\xc3\xbcn-\xe7\xb6\xb2", "interval", "5"});
     EXPECT_EQ(configure.status, 0) << configure.err;
     EXPECT_NE(coild.ctl({"show", "services"}).out.find("gr\xc3\xbcn-\xe7\xb6\xb2"), std::string::npos);
-    EXPECT_EQ(coild.terminate(), 0);
 }
 
 }  // namespace
