@@ -15,7 +15,6 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "mira/core/cmmgr.h"
 #include "mira/core/saved_config.h"

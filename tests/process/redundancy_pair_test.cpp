@@ -11,7 +11,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,10 +21,8 @@
 #include <functional>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "mira/control/control_frame.h"
 #include "support/coild_process.h"
