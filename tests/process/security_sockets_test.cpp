@@ -106,8 +106,7 @@ TEST(OtherUsers, ControlTakesTheUserAndRootMessagesAlsoTheGroup) {
         mira::control::Message show, reply;
         show.add("method", "get").add("object", "coilGlobalCfg").add("flag", "exact");
         std::string error;
-        if (mira::control::controlCall(mira::control::controlSocketPath(coild.runDir), 1, show, &reply, &error, 2000))
-            return 0;
+        if (coild.request(1, show, &reply, &error, 2000)) return 0;
         return error.find("cannot reach") != std::string::npos ? 2 : 1;
     };
     auto message = [&](const std::string& client) {
