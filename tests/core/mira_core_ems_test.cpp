@@ -23,11 +23,8 @@ const emsConditionDesc_t kConditions[] = {
     {"Quiet", "%0%", EMS_SEV_DEBUG, 1, 0, {{EMS_PARAM_TEXT, 6, 4}}},
     {"Mixed", "[%1%] %0% / %2% %3% 50%", EMS_SEV_INFO, 3, 0,
      {{EMS_PARAM_TEXT, 6, 4}, {EMS_PARAM_INT, 4, 1}, {EMS_PARAM_TEXT, 6, 2}}},
-    {"C3", "x", EMS_SEV_ERROR, 0, 0, {}},
-    {"C4", "x", EMS_SEV_ERROR, 0, 0, {}},
-    {"C5", "x", EMS_SEV_ERROR, 0, 0, {}},
-    {"C6", "x", EMS_SEV_ERROR, 0, 0, {}},
-    {"C7", "x", EMS_SEV_ERROR, 0, 0, {}},
+    {"C3", "x", EMS_SEV_ERROR, 0, 0, {}}, {"C4", "x", EMS_SEV_ERROR, 0, 0, {}}, {"C5", "x", EMS_SEV_ERROR, 0, 0, {}},
+    {"C6", "x", EMS_SEV_ERROR, 0, 0, {}}, {"C7", "x", EMS_SEV_ERROR, 0, 0, {}},
     {"Ninth", "n", EMS_SEV_DEBUG, 0, 0, {}},
 };
 const emsComponentDesc_t kDesc = {"TEST", "Test component", 2, 1, 0x12, 0x12, 0x0800, 9, kConditions};

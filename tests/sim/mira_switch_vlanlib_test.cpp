@@ -63,6 +63,9 @@ TEST_F(VlanLibTest, LookupsFindTheRecords) {
     EXPECT_STREQ(byName->name, "blue");
     EXPECT_EQ(byName->tag, 100);
     EXPECT_EQ(byName->numVpifs, 5);
+    EXPECT_EQ(vlanWalk(byName), (std::vector<uint32_t>{portWord(1, 1), portWord(1, 2), portWord(1, 3), portWord(1, 4),
+                                                       portWord(3, 1)}));
+    EXPECT_EQ(portWalk(lif(1, 2)), (std::vector<std::string>{"blue", "red", "gray"}));
     EXPECT_EQ(vlanLibGetVlanIfByName("Blue", &byName), 0);
     EXPECT_EQ(vlanLibGetVlanIfByInstance(100, &byInstance), 0);
 
@@ -70,10 +73,7 @@ TEST_F(VlanLibTest, LookupsFindTheRecords) {
     lif_t* l = lif(1, 33);
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->portInstance, 0x00010021u);
-    EXPECT_EQ(portInstanceSlot(l->portInstance), 1);
-    EXPECT_EQ(portInstancePort(l->portInstance), 33);
-    EXPECT_EQ(l->slot, 1);
-    EXPECT_EQ(l->port, 33);
+    EXPECT_EQ(portInstanceSlot(l->portInstance) << 16 | portInstancePort(l->portInstance), 0x00010021u);
     ASSERT_NE(l->pif, nullptr);
     EXPECT_EQ(l->pif->portInstance, l->portInstance);
     EXPECT_EQ(l->pif->lif, l);
