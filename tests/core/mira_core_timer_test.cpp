@@ -61,8 +61,14 @@ TEST_F(MiraCoreTimer, DeletionsFromInsideAnExpiry) {
             EXPECT_EQ(kyTimerDelete(victim, &ctx), 0);
         }
     };
+    // A deleted timer's slot is reused, and its stale handle refused.
+    kyTimerHandle_t gone = make("gone", 1);
+    ASSERT_EQ(kyTimerDelete(gone, &ctx), 0);
+    kyTimerHandle_t reused = make("reused", 1);
+    EXPECT_EQ(uint32_t(reused), uint32_t(gone));
+    EXPECT_NE(kyTimerDelete(gone, &ctx), 0);
     ticks(5);
-    EXPECT_EQ(log, (std::vector<std::string>{"self@1", "killer@1"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"self@1", "killer@1", "reused@1"}));
 }
 
 TEST_F(MiraCoreTimer, OneShotDeletingItselfAndPeriodicRearm) {
