@@ -43,6 +43,8 @@ TEST(Topology, DirectivesBuildTheModel) {
 
 TEST(Topology, ErrorsNameFileLineAndProblem) {
     const std::string chassis = "chassis mac 02:00:00:c0:11:01 slots 4 ports 24\n";
+    std::string tooMany = "1:1-1:24";  // 342 x 24 ports: more than a chassis of 32 x 256 has
+    for (int i = 1; i < 342; ++i) tooMany += ",1:1-1:24";
     struct Case {
         std::string text;
         std::string error;
@@ -64,6 +66,7 @@ TEST(Topology, ErrorsNameFileLineAndProblem) {
         {chassis + "vlan blue instance 1 tag 100 ports 1:1,,1:2\n",
          "t.topo:2: empty entry in port list \"1:1,,1:2\""},
         {chassis + "vlan blue instance 1 tag 100 ports 1x1\n", "t.topo:2: bad port \"1x1\" (expected slot:port)"},
+        {chassis + "vlan blue instance 1 tag 100 ports " + tooMany + "\n", "t.topo:2: port list names more than 8192 ports"},
         {chassis + "vlan blue instance 1 tag 4095\n", "t.topo:2: tag 4095 out of range (at most 4094)"},
         {chassis + "vlan blue instance 1 tag 100\nvlan red instance 2 tag 100\n",
          "t.topo:3: tag 100 is already used by VLAN \"blue\""},
