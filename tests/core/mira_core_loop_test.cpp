@@ -1,6 +1,7 @@
 // The event loop: ordering of posted tasks, work items and descriptors in
 // virtual time, the clocks, stop, and one short run on real time.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -56,8 +57,8 @@ TEST_F(MiraCoreLoop, RepeatingItemRunsEachPeriodAndCanRemoveItself) {
 }
 
 TEST_F(MiraCoreLoop, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    int fds[2];  // a socket pair: its hangup also reads as readable, with nothing pending
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     std::vector<int> conds;
     ASSERT_TRUE(mira::addFd(fds[0], [&](int cond) {
         conds.push_back(cond);
@@ -76,6 +77,14 @@ TEST_F(MiraCoreLoop, ReadableDescriptorIsHandledAtTheInstantItBecomesReadable) {
     mira::advance(1000);  // the hung-up descriptor is no longer watched
     EXPECT_EQ(conds.size(), 2u);
     ::close(fds[0]);
+
+    // A pipe's write end whose reader has gone reports an error.
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_TRUE(mira::addFd(fds[1], [&](int cond) { conds.push_back(cond); }));
+    ::close(fds[0]);
+    mira::advance(1000);
+    EXPECT_EQ(conds.back(), -998);
+    ::close(fds[1]);
 }
 
 TEST_F(MiraCoreLoop, PlatformClocksFollowVirtualTime) {

@@ -80,6 +80,12 @@ TEST_F(VlanLibTest, LookupsFindTheRecords) {
     EXPECT_EQ(getFirstPifOnLif(l), l->pif);
     EXPECT_EQ(getNextPifOnLif(l, l->pif), nullptr);
     EXPECT_FALSE(isPortATrunk(l));
+    uint32_t word = l->portInstance;
+    EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 0), 0);
+    EXPECT_FALSE(mira::portEnabled(word));
+    EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 1), 0);
+    EXPECT_TRUE(mira::portEnabled(word));
+    EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 2), -1);
 
     // Valid slot but no such port: 1 and no record. Invalid slot: failure.
     lif_t* none = reinterpret_cast<lif_t*>(1);
