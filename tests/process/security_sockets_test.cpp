@@ -177,6 +177,16 @@ double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(
 
 // Refused: a topology that never ends or holds more than a model may. The
 // largest model comes up in bounded time, and SIGTERM ends its loading.
+// True once the process catches or holds SIGTERM.
+bool handlesSigterm(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    uint64_t mask = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0 || line.rfind("SigBlk:", 0) == 0)
+            mask |= std::stoull(line.substr(7), nullptr, 16);
+    return (mask >> (SIGTERM - 1)) & 1;
+}
+
 TEST(StartUp, TopologiesAreBoundedAndTheLargestLoadsInterruptibly) {
     CoildProcess coild;
     // 1025 VLANs on all 256 ports of a slot: over the 262016 memberships.
@@ -202,6 +212,8 @@ TEST(StartUp, TopologiesAreBoundedAndTheLargestLoadsInterruptibly) {
         const pid_t pid = coiltest::spawnProgram({coiltest::buildProgram("coild"), "--run-dir", coild.runDir,
                                                   "--topology", coild.base + "/full.topo"},
                                                  coild.base + "/coild.out", coild.base + "/coild.err");
+        // Counted from coild's handler (a signal before it ends the process by default).
+        ASSERT_TRUE(coiltest::within(5, [&] { return handlesSigterm(pid); }));
         ::usleep(useconds_t(delayMs) * 1000);
         const auto sent = Clock::now();
         ::kill(pid, SIGTERM);
