@@ -44,7 +44,7 @@ std::string encodeMessage(const Message& message) {
     for (const Field& f : message.fields()) {
         out += f.key;
         out += '=';
-        out += escapeValue(f.value);
+        appendEscaped(&out, f.value);
         out += '\n';
     }
     return out;

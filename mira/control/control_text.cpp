@@ -1,12 +1,23 @@
 // Percent escapes of field values.
 #include "mira/control/control_text.h"
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 
 namespace mira::control {
 
 namespace {
+
+// What each byte needs: escaped always, or only with escapeBlank.
+constexpr uint8_t kEscaped = 1, kEscapedIfBlank = 2;
+constexpr std::array<uint8_t, 256> kEscapes = [] {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 0x20; c++) table[c] = kEscaped;
+    table[0x7f] = table['%'] = kEscaped;
+    table[' '] = table['='] = kEscapedIfBlank;
+    return table;
+}();
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -17,26 +28,27 @@ int hexDigit(char c) {
 
 }  // namespace
 
-std::string escapeValue(std::string_view value, bool escapeBlank) {
+void appendEscaped(std::string* out, std::string_view value, bool escapeBlank) {
     static const char kHex[] = "0123456789ABCDEF";
-    const auto needsEscape = [escapeBlank](unsigned char c) {
-        return c < 0x20 || c == 0x7f || c == '%' || (escapeBlank && (c == ' ' || c == '='));
-    };
-    std::string out;
-    out.reserve(value.size());
+    const uint8_t mask = escapeBlank ? kEscapedIfBlank | kEscaped : kEscaped;
     // Runs of plain characters are appended whole: a listing's reply is one
     // value of megabytes with a few escapes per line.
     size_t run = 0;
     for (size_t i = 0; i < value.size(); i++) {
-        const unsigned char c = static_cast<unsigned char>(value[i]);
-        if (!needsEscape(c)) continue;
-        out.append(value, run, i - run);
-        out.push_back('%');
-        out.push_back(kHex[c >> 4]);
-        out.push_back(kHex[c & 0xf]);
+        const auto c = static_cast<unsigned char>(value[i]);
+        if ((kEscapes[c] & mask) == 0) continue;
+        out->append(value, run, i - run);
+        const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 0xf]};
+        out->append(escaped, sizeof escaped);
         run = i + 1;
     }
-    out.append(value, run, value.size() - run);
+    out->append(value, run, value.size() - run);
+}
+
+std::string escapeValue(std::string_view value, bool escapeBlank) {
+    std::string out;
+    out.reserve(value.size());
+    appendEscaped(&out, value, escapeBlank);
     return out;
 }
 

@@ -11,6 +11,8 @@ namespace mira::control {
 // Writes '%', control characters and DEL as %XX (two upper-case hex
 // digits); with escapeBlank also ' ' and '='.
 std::string escapeValue(std::string_view value, bool escapeBlank = false);
+// The same, appended to *out.
+void appendEscaped(std::string* out, std::string_view value, bool escapeBlank = false);
 // Reverses escapeValue; false on a '%' not followed by two hex digits, or on
 // a NUL, raw or escaped.
 bool unescapeValue(std::string_view text, std::string* out);

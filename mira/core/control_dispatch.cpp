@@ -32,7 +32,7 @@ public:
         const std::string printed = captureStdout([&] {
             for (std::string xml; out->size() - start < budget;) {
                 if (!(more = walker_.step(&xml))) break;
-                *out += escapeValue(xml);
+                appendEscaped(out, xml);
             }
         });
         if (printed_.size() < kMaxCapturedStdout)

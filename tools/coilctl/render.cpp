@@ -295,7 +295,8 @@ int render(const Plan& plan, const Message& reply, Format format, const std::str
     const bool delivered = reply.get("status") == "ok";
     std::vector<XmlRecord> records;
     std::string error;
-    if (delivered && !mira::control::parseXmlRecords(reply.get("output"), &records, &error)) {
+    const std::string* output = reply.first("output");  // megabytes for a listing: read in place
+    if (delivered && !mira::control::parseXmlRecords(output ? *output : std::string_view(), &records, &error)) {
         std::fprintf(stderr, "coilctl: unreadable reply: %s\n", error.c_str());
         return kExitUnreachable;
     }
