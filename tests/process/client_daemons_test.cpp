@@ -96,6 +96,7 @@ TEST_F(ClientDaemons, AConnectionTouchesOnlyWhatItRegisteredUnlessServicesAreSha
     EXPECT_EQ(coild.client({"deregister", "1", "200"}).status, 1);
     // Another connection's service: neither restarted nor removed.
     pid_t watcher = launchWatch("watcher", {"--register", "ospf", "100", "--ports", "1:3", "--timeout", "20"});
+    ASSERT_GT(watcher, 0);
     ASSERT_TRUE(coild.logShows("Start Poll 2 [ospf:100]"));
     EXPECT_EQ(coild.client({"start", "ospf", "100", "--ports", "1:1"}).status, 0);
     EXPECT_EQ(coild.client({"deregister", "ospf", "100"}).status, 1);

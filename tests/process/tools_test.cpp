@@ -197,6 +197,7 @@ TEST_F(Tools, ALoopSeenThroughWatchTheLabCommandsAndACapture) {
 
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
     const pid_t watcher = coild.launch("coilctl", {"--json", "watch"}, "watch");
+    ASSERT_GT(watcher, 0);
     // The subscription is in place once a change shows in the stream.
     ASSERT_TRUE(coiltest::within(5, [&] {
         coild.ctl({"configure", "red", "count", "1", "interval", "1"});

@@ -94,6 +94,7 @@ Outcome runProgram(const std::vector<std::string>& argv, const std::string& dir,
 }
 
 int waitExit(pid_t pid, int timeoutMs) {
+    if (pid <= 0) return -1;  // never waitpid/kill(-1): that is every child, or every process
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int status = 0;
