@@ -70,8 +70,10 @@ TEST_F(Transmit, ATrunkWithoutActiveMemberSendsNothing) {
 
 TEST_F(Transmit, NothingLeavesForAnOperatorWhileDisabledNorForAnyoneOnABackup) {
     ASSERT_EQ(h.configure("blue", {{"interval", "2"}}).result, 1);
-    ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "false"}, {"rowStatus", "active"}}).result, 1);
     coilServiceNode* sr = findCoilServiceNode("1", 100);
+    ASSERT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
+    ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "false"}, {"rowStatus", "active"}}).result, 1);
+    EXPECT_EQ(sr->state, COIL_STATE_INIT) << "disabling stops the services";
     coilPduBuf_t pdu;
     coilBuildPdu(&sr->target, sr->serviceId, &pdu);
     h.clearFrames();
@@ -88,6 +90,9 @@ TEST_F(Transmit, NothingLeavesForAnOperatorWhileDisabledNorForAnyoneOnABackup) {
     h.advance(1);
     EXPECT_TRUE(h.framesOut().empty());
     dmConfig.node_state = DM_NODE_STATE_PRIMARY;
+
+    ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "true"}, {"rowStatus", "active"}}).result, 1);
+    EXPECT_EQ(sr->state, COIL_STATE_LOOP_DETECTION) << "enabling starts them again";
 }
 
 }  // namespace
