@@ -171,6 +171,7 @@ TEST_F(Handlers, DumpsWithNothingInThemAndAnInvalidDebugCommand) {
     debugDumpControlPortList();
     debugDumpServiceList();
     EXPECT_EQ(h.set("coilDebug", {{"cmd", "4"}}).result, 1);  // without a wait time: changes nothing
+    EXPECT_EQ(h.set("coilDebug", {{"disablePortWaitTime", "4"}}).result, 1);  // without a command: likewise
     h.set("coilDebug", {{"cmd", "7"}});
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "\nDumping Control Port List\n-------------------------\n"
