@@ -74,6 +74,17 @@ TEST_F(Startup, VlanReadyBeforeGroupTwoWaitsThenStartsOnce) {
     EXPECT_EQ(mira::ownProcessState(), 8);
 }
 
+TEST_F(Startup, TheMessageServerIsRetriedEachSecondUntilItsRegistrationSucceeds) {
+    mira::refuseDsRegistrations(1);
+    mira::failDsCallbacks(1);
+    load({"dslib", "dmlib", "emslib", "cliSubagent", "cmBackend"});
+    ready("vlan");
+    EXPECT_EQ(gCoilServerPort, 0) << "refused, then failed";
+    settle();
+    settle();
+    EXPECT_NE(gCoilServerPort, 0);
+}
+
 TEST_F(Startup, AFailedSnmpRegistrationIsRetriedAtTheNextNotificationOnly) {
     mira::failSnmpRegistrations(1);
     ready("vlan");
