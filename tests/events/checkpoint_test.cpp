@@ -147,14 +147,17 @@ TEST_F(Send, BulkCopyPacksWholeRecordsInto8028BytesInWalkOrder) {
     }
 }
 
-TEST_F(Send, AStoppedPollIsCheckpointed) {
+TEST_F(Send, AStoppedPollAndAnExpiredOneAreCheckpointed) {
     dm(DM_NODE_STATE_PRIMARY, true);
     coilServiceNode* sr = coiltest::startDaemonService("ospf", 100, 1);
-    ASSERT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
-    sent.clear();
-    sr->curState(sr, EV_CLIENT_STOP_POLL);
-    EXPECT_EQ(sr->state, COIL_STATE_INIT);
-    EXPECT_EQ(lengths(), (std::vector<size_t>{752, 752})) << "the entry to INIT, then the stop";
+    for (uint32_t event : {EV_CLIENT_STOP_POLL, EV_LD_TIMER_EXPIRY}) {
+        if (sr->state == COIL_STATE_INIT) sr->curState(sr, EV_CLIENT_START_POLL);
+        ASSERT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
+        sent.clear();
+        sr->curState(sr, event);
+        EXPECT_EQ(sr->state, COIL_STATE_INIT);
+        EXPECT_EQ(lengths(), (std::vector<size_t>{752, 752})) << "the entry to INIT, then event " << event;
+    }
 }
 
 // A service record of client "1" on the VLAN instance, from the layout.
