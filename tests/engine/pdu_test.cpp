@@ -133,6 +133,10 @@ TEST_F(Verify, AShortFrameNeverReadsAPreviousFramesBytes) {
     mira::injectFrame(coiltest::port(1, 2), frame, 56);  // cut before the identifier
     h.advance(1);
     EXPECT_TRUE(h.logHas("[1] Could not locate service node for ID 0"));
+
+    h.clearLog();
+    EXPECT_EQ(rxCoilPdu(coilGlobal.gCoilRxTxFd, nullptr, 0, 0, 0), -1) << "nothing queued";
+    EXPECT_FALSE(h.logHas("Could not locate")) << "the last frame is not taken again";
 }
 
 }  // namespace
