@@ -126,7 +126,10 @@ TEST_F(Handlers, DisabledPortsByKeyAndSuccessorAndZeroEntries) {
     r = h.get("coilDisabledPortStatus", {{"disabledPort", "1:4"}}, kNext | 1);
     EXPECT_NE(r.output.find("<disabledPort>1:3</disabledPort>"), std::string::npos);
     EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kNext | 1).result, 1);
-    EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kExact | 1).result, 1);
+    r = h.get("coilDisabledPortStatus", {{"disabledPort", "1:3"}}, kExact | 1);
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.output.find("<disabledPort>1:3</disabledPort>"), std::string::npos);
+    EXPECT_EQ(h.get("coilDisabledPortStatus", {{"disabledPort", "1:5"}}, kExact | 1).output, "") << "not disabled";
 
     r = h.get("coilDisabledPortStatus", {}, kNext);
     EXPECT_EQ(r.result, 2);
