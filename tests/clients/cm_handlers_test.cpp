@@ -3,6 +3,8 @@
 // event's resumption of hold timers, and the debug dumps.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "clients/coil_cmbackend.h"
 #include "clients/coil_objdef.h"
 #include "diag/coil_debug.h"
@@ -169,7 +171,13 @@ TEST_F(Handlers, TheLoadEventResumesWhatRemainsOfEachHoldTime) {
 TEST_F(Handlers, DumpsWithNothingInThemAndAnInvalidDebugCommand) {
     testing::internal::CaptureStdout();
     debugDumpGlobal();
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nDumping Global Info\n-------------------\nroot1: ", 0), 0u);
+    const std::string global = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(global.rfind("\nDumping Global Info\n-------------------\nroot1: ", 0), 0u);
+    const uint8_t* da = coilGlobal.gCoilDa;
+    char daLine[40];
+    std::snprintf(daLine, sizeof daLine, "gCoilDa: %02x:%02x:%02x:%02x:%02x:%02x\n", da[0], da[1], da[2], da[3], da[4],
+                  da[5]);
+    EXPECT_NE(global.find(daLine), std::string::npos) << global;
     testing::internal::CaptureStdout();
     debugDumpControlPortList();
     debugDumpServiceList();
