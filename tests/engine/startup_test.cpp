@@ -82,7 +82,13 @@ TEST_F(Startup, TheMessageServerIsRetriedEachSecondUntilItsRegistrationSucceeds)
     EXPECT_EQ(gCoilServerPort, 0) << "refused, then failed";
     settle();
     settle();
-    EXPECT_NE(gCoilServerPort, 0);
+    ASSERT_NE(gCoilServerPort, 0);
+
+    // A registration on another port (the directory restarted) replaces the server.
+    dsRegistration_t moved{};
+    moved.port = uint16_t(gCoilServerPort + 1);
+    coilServerCallback(nullptr, &moved, 0);
+    EXPECT_EQ(gCoilServerPort, moved.port);
 }
 
 TEST_F(Startup, AFailedSnmpRegistrationIsRetriedAtTheNextNotificationOnly) {
