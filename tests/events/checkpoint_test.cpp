@@ -151,7 +151,11 @@ TEST_F(Send, AStoppedPollAndAnExpiredOneAreCheckpointed) {
     dm(DM_NODE_STATE_PRIMARY, true);
     coilServiceNode* sr = coiltest::startDaemonService("ospf", 100, 1);
     for (uint32_t event : {EV_CLIENT_STOP_POLL, EV_LD_TIMER_EXPIRY}) {
-        if (sr->state == COIL_STATE_INIT) sr->curState(sr, EV_CLIENT_START_POLL);
+        if (sr->state == COIL_STATE_INIT) {
+            sent.clear();
+            sr->curState(sr, EV_CLIENT_START_POLL);
+            EXPECT_EQ(lengths(), std::vector<size_t>{752}) << "the start";
+        }
         ASSERT_EQ(sr->state, COIL_STATE_LOOP_DETECTION);
         sent.clear();
         sr->curState(sr, event);
