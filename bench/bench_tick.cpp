@@ -6,7 +6,6 @@
 // alone (one prebuilt frame, no daemon code).
 #include <benchmark/benchmark.h>
 
-#include "kypkt.h"
 #include "mira/core/loop.h"
 #include "mira/sim/switch.h"
 #include "support/full_chassis.h"
@@ -42,13 +41,7 @@ void BM_FullChassisBareSends(benchmark::State& state) {
     uint64_t copies = 0;
     for (auto _ : state) {
         for (coilServiceNode* sr = coilFirstService(); sr != nullptr; sr = coilNextService(sr)) {
-            const uint32_t vlan = sr->hdr.vlanIfInstance;
-            for (uint32_t k = 0; k < coilbench::kPortsPerVlan; k++) {
-                const uint32_t port = coilbench::vlanPort(vlan, k);
-                benchmark::DoNotOptimize(
-                    sendKypkt(coilGlobal.gCoilRxTxFd, pdu.frame, pdu.length, KYPKT_TO_PORT, 0, vlan, 1, &port, -1));
-                copies++;
-            }
+            copies += coilbench::sendBareCopies(sr->hdr.vlanIfInstance, pdu);
         }
     }
     state.counters["copies_per_tick"] = double(copies) / double(state.iterations());

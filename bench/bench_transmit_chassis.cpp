@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "clients/coil_service.h"
-#include "kypkt.h"
 #include "mira/sim/switch.h"
 #include "support/full_chassis.h"
 
@@ -55,13 +54,7 @@ void BM_PollManyVlansBareSends(benchmark::State& state) {
     uint64_t copies = 0;
     for (auto _ : state) {
         for (coilServiceNode* sr : all) {
-            const uint32_t vlan = sr->hdr.vlanIfInstance;
-            for (uint32_t k = 0; k < coilbench::kPortsPerVlan; k++) {
-                const uint32_t port = coilbench::vlanPort(vlan, k);
-                benchmark::DoNotOptimize(
-                    sendKypkt(coilGlobal.gCoilRxTxFd, pdu.frame, pdu.length, KYPKT_TO_PORT, 0, vlan, 1, &port, -1));
-                copies++;
-            }
+            copies += coilbench::sendBareCopies(sr->hdr.vlanIfInstance, pdu);
         }
     }
     state.counters["ns_per_copy"] =

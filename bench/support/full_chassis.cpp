@@ -7,6 +7,7 @@
 
 #include "clients/coil_service.h"
 #include "frame/coil_main.h"
+#include "kypkt.h"
 #include "mira/core/cmmgr.h"
 #include "mira/core/loop.h"
 #include "mira/core/platform.h"
@@ -111,6 +112,14 @@ long residentBytes() {
     long pages = 0, resident = 0;
     statm >> pages >> resident;
     return resident * sysconf(_SC_PAGESIZE);
+}
+
+uint32_t sendBareCopies(uint32_t vlan, const coilPduBuf_t& pdu) {
+    for (uint32_t k = 0; k < kPortsPerVlan; k++) {
+        const uint32_t port = vlanPort(vlan, k);
+        sendKypkt(coilGlobal.gCoilRxTxFd, pdu.frame, pdu.length, KYPKT_TO_PORT, 0, vlan, 1, &port, -1);
+    }
+    return kPortsPerVlan;
 }
 
 }  // namespace coilbench

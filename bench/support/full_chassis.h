@@ -32,6 +32,10 @@ bool addDaemonService(uint32_t vlan, const char* client, uint32_t interval);
 void addFullChassis(uint32_t interval);
 void removeAllServices();
 
+// A poll's copies on VLAN v handed to the packet layer bare, one send per
+// member port (the baseline of the transmit benchmarks); their number.
+uint32_t sendBareCopies(uint32_t vlan, const coilPduBuf_t& pdu);
+
 // Gives every VLAN port link (cabled to a port of slots 4-6, in no VLAN).
 void giveAllPortsLink();
 

@@ -11,17 +11,12 @@
 #include <cstring>
 
 #include "mira/control/control_frame.h"
+#include "mira/control/scoped_fd.h"
 
 namespace mira::control {
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 }  // namespace
 
@@ -42,20 +37,28 @@ std::string defaultStateDir() {
     return "/tmp/coil-state-" + std::to_string(::getuid());
 }
 
-bool controlCall(const std::string& socketPath, uint32_t type, const Message& request, Message* reply,
-                 std::string* error, int timeoutMs) {
+int connectControlSocket(const std::string& socketPath, std::string* error) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (socketPath.size() >= sizeof addr.sun_path) {
         *error = "socket path " + socketPath + " is too long";
-        return false;
+        return -1;
     }
     std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    Fd s{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    ScopedFd s{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     if (s.fd < 0 || ::connect(s.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         *error = "cannot reach coild at " + socketPath + ": " + std::strerror(errno) + " (is coild running?)";
-        return false;
+        return -1;
     }
+    const int fd = s.fd;
+    s.fd = -1;
+    return fd;
+}
+
+bool controlCall(const std::string& socketPath, uint32_t type, const Message& request, Message* reply,
+                 std::string* error, int timeoutMs) {
+    ScopedFd s{connectControlSocket(socketPath, error)};
+    if (s.fd < 0) return false;
     const std::string frame = encodeFrame(type, encodeMessage(request));
     std::string sendError;  // a send that failed otherwise: said if no reply comes
     for (size_t sent = 0; sent < frame.size();) {

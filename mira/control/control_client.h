@@ -21,6 +21,10 @@ std::string defaultRunDir();
 // $HOME/.local/state/coil (or, without a home, /tmp/coil-state-<uid>).
 std::string defaultStateDir();
 
+// A stream connection to the control socket, or -1 with the reason in
+// *error (said as coilctl says it: "cannot reach coild at ...").
+int connectControlSocket(const std::string& socketPath, std::string* error);
+
 // Sends one request frame to the socket and waits up to timeoutMs for the
 // reply. False, with the reason in *error, when the daemon cannot be
 // reached or the reply is not a well-formed reply frame.

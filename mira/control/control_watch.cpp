@@ -3,35 +3,22 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "mira/control/control_client.h"
 #include "mira/control/control_frame.h"
+#include "mira/control/scoped_fd.h"
 
 namespace mira::control {
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-bool connectTo(const std::string& path, Fd* s, std::string* error) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) return *error = "socket path " + path + " is too long", false;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    s->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s->fd < 0 || ::connect(s->fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        *error = "cannot reach coild at " + path + ": " + std::strerror(errno) + " (is coild running?)";
-        return false;
-    }
+bool connectTo(const std::string& path, ScopedFd* s, std::string* error) {
+    s->fd = connectControlSocket(path, error);
+    if (s->fd < 0) return false;
     const std::string frame = encodeFrame(kTypeWatch, "");
     if (::send(s->fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
         return *error = std::string("cannot send the request: ") + std::strerror(errno), false;
@@ -42,7 +29,7 @@ bool connectTo(const std::string& path, Fd* s, std::string* error) {
 
 WatchEnd controlWatch(const std::string& socketPath, const std::function<void(const Message&)>& onEvent,
                       const volatile std::sig_atomic_t* stop, std::string* error) {
-    Fd s;
+    ScopedFd s;
     if (!connectTo(socketPath, &s, error)) return WatchEnd::Lost;
     FrameReader reader(kMaxReplyPayload);
     bool subscribed = false;
