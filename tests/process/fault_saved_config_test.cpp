@@ -1,20 +1,15 @@
 // A damaged saved configuration: the file coild wrote, cut at every byte
 // offset, is applied whole or not at all (in-process, through the replay
 // coild runs at start-up), and coild itself starts on a cut file without
-// it. A coild killed with SIGKILL while it saves leaves the previous file
-// whole.
+// it. (A save replaces the file whole, never rewriting it in place:
+// SavedConfigFile.SaveWritesTheConfigurationAtomicallyAndReplaysIt.)
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "mira/core/cmmgr.h"
 #include "mira/core/saved_config.h"
@@ -77,6 +72,8 @@ TEST(TruncatedSavedConfig, IsAppliedWholeOrNotAtAllAtEveryLength) {
         flipsRefused += replayDamaged(flipped, "bit " + std::to_string(at % 8) + " of byte " + std::to_string(at));
     }
     EXPECT_EQ(flipsRefused, int(text.size()));
+    std::ofstream(path, std::ios::trunc | std::ios::binary) << std::string(text).replace(text.find("=15"), 3, "=16");
+    EXPECT_NE(mira::replaySavedConfig(path).error.find("coil.conf: the end line says \""), std::string::npos);
     std::ofstream(path, std::ios::trunc | std::ios::binary) << text;
     EXPECT_TRUE(mira::replaySavedConfig(path).problems.empty());
     EXPECT_EQ(snapshot(), full);
@@ -128,9 +125,11 @@ TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     std::ofstream(path, std::ios::trunc) << cut;
     std::ofstream(path + ".tmp.4242") << text.substr(0, 10);
     ASSERT_TRUE(coild.start()) << coild.errors();
-    EXPECT_NE(coild.errors().find("coild: saved configuration refused, starting without it: " + path),
-              std::string::npos)
-        << coild.errors();
+    const std::string refused = "saved configuration refused, starting without it: " + path +
+                                ": the file does not end with its \"end of saved configuration: ...\" line (cut "
+                                "short?); kept as " + path + ".bad";
+    EXPECT_EQ(coild.errors(), "coild: " + refused + "\n");
+    EXPECT_NE(coild.log().find("ERROR cfgmgr: " + refused), std::string::npos) << coild.log();
     const std::string show = coild.ctl({"show"}).out;
     EXPECT_NE(show.find("loop detection         disabled"), std::string::npos) << show;
     EXPECT_NE(show.find("services               0"), std::string::npos) << show;
@@ -139,66 +138,6 @@ TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     EXPECT_EQ(coiltest::readFile(path + ".bad"), cut);
     ASSERT_EQ(coild.ctl({"save"}).status, 0);
     EXPECT_EQ(coiltest::readFile(path + ".bad"), cut);
-}
-
-// Saves in a loop are stopped (SIGSTOP) at random moments until one is
-// caught with its temporary file present, i.e. in the middle of a save; the
-// process is then killed. The saved file must be one of the two whole
-// files the loop alternates between.
-TEST(KilledWhileSaving, ThePreviousFileStaysWhole) {
-    coiltest::CoildProcess coild;
-    // Many services make a save long enough to be caught in: both operator
-    // clients on each of 200 VLANs.
-    const std::string topology =
-        coiltest::vlanChassis("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n", 200, "1:1-1:8");
-    ASSERT_TRUE(coild.start(topology)) << coild.errors();
-    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    for (int i = 0; i < 400; i++)
-        ASSERT_TRUE(coild.createService({"clientIdentifier=" + std::to_string(1 + i % 2),
-                                         "vlanIfInstance=" + std::to_string(1 + i / 2),
-                                         "vlan=v" + std::to_string(1 + i / 2), "interval=600"}));
-    const std::string path = coild.runDir + "/coil.conf";
-    // Sets the wait time, then saves; false when either fails.
-    auto setAndSave = [&](int seconds) {
-        mira::control::Message set, reply;
-        std::string why;
-        set.add("method", "set").add("object", "coilGlobalCfg").add("attr", "rowStatus=active");
-        set.add("attr", "disablePortWaitTime=" + std::to_string(seconds));
-        return coild.request(1, set, &reply, &why, 2000) && coild.request(2, {}, &reply, &why, 2000) &&
-               reply.get("status") == "ok";
-    };
-    ASSERT_TRUE(setAndSave(3));
-    const std::string first = coiltest::readFile(path);
-    ASSERT_TRUE(setAndSave(4));
-    const std::string second = coiltest::readFile(path);
-    ASSERT_NE(first, second);
-
-    // A client thread saves the two configurations in turn, as fast as coild takes them.
-    std::atomic<bool> stop{false};
-    std::thread saver([&] {
-        for (int i = 0; !stop && setAndSave(3 + i % 2);) i++;
-    });
-    bool caught = false;
-    int tries = 0;
-    unsigned seed = 1;
-    for (; tries < 400 && !caught; tries++) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200 + (seed = seed * 1103515245u + 12345u) % 3000));
-        ::kill(coild.pid(), SIGSTOP);
-        for (const auto& entry : std::filesystem::directory_iterator(coild.runDir))
-            caught = caught || entry.path().filename().string().rfind("coil.conf.tmp.", 0) == 0;
-        if (!caught) ::kill(coild.pid(), SIGCONT);
-    }
-    coild.kill();
-    stop = true;
-    saver.join();
-    EXPECT_TRUE(caught) << "no save was caught in " << tries << " tries";
-    const std::string left = coiltest::readFile(path);
-    EXPECT_TRUE(left == first || left == second) << "the saved file is damaged (" << left.size() << " bytes)";
-    std::printf("[ figures  ] a save of %zu bytes caught in the middle after %d tries; the file left was whole\n",
-                left.size(), tries);
-    // The next coild starts with the whole of it.
-    ASSERT_TRUE(coild.start(topology)) << coild.errors();
-    EXPECT_NE(coild.log().find("401 of 401 records applied"), std::string::npos) << coild.log();
 }
 
 }  // namespace
