@@ -79,14 +79,6 @@ class Client {
         return out;
     }
     int fd() { return coilClientFd(c_); }
-    // Raw bytes on the connection, as a broken client would write them: a
-    // frame header claiming `claimed` bytes, then the body.
-    void writeRaw(const std::vector<uint8_t>& body, uint32_t claimed) {
-        std::vector<uint8_t> f{uint8_t(claimed >> 24), uint8_t(claimed >> 16), uint8_t(claimed >> 8), uint8_t(claimed)};
-        f.insert(f.end(), body.begin(), body.end());
-        ASSERT_EQ(::send(fd(), f.data(), f.size(), MSG_NOSIGNAL), ssize_t(f.size()));
-        mira::drain();
-    }
 
   private:
     coilClient* c_ = nullptr;
@@ -193,18 +185,10 @@ TEST_F(ClientDaemons, ALoopIsReportedOnceAndTheServiceWaitsForANewStartPoll) {
     Client a(run_.path);
     a.registerService("ospf", 100);
     a.start("ospf", 100, 0, 1, {{1, 1}});
+    // The report's fields: ClientDaemons.WatchReportsEachLoopOncePerInterval (process).
     std::vector<coilClientReport> got = a.reports();
     ASSERT_EQ(got.size(), 1u);
-    const coilClientReport& r = got[0];
-    EXPECT_EQ(r.message.msgType, uint32_t(COIL_CLIENT_REPORT_LOOP));
-    EXPECT_EQ(r.ingress.slot, 1);
-    EXPECT_EQ(r.ingress.port, 2);
-    EXPECT_EQ(r.ingressLogical.port, 2);
-    EXPECT_EQ(r.egress.port, 1);
-    EXPECT_EQ(r.probeVlanInstance, 100u);
-    EXPECT_EQ(r.message.pollType, uint32_t(COIL_CLIENT_POLL_CONTINUOUS));
-    EXPECT_EQ(r.message.numPorts, 1u) << "the report carries the service's current target";
-
+    EXPECT_EQ(got[0].message.msgType, uint32_t(COIL_CLIENT_REPORT_LOOP));
     EXPECT_EQ(findCoilServiceNode("ospf", 100)->state, COIL_STATE_INIT);
     h_.clearFrames();
     h_.advance(5);
@@ -222,32 +206,6 @@ TEST_F(ClientDaemons, ALoopIsReportedOnceAndTheServiceWaitsForANewStartPoll) {
     EXPECT_EQ(got[0].loop, 0);
     EXPECT_EQ(got[0].ingress.port, 2);
     EXPECT_EQ(got[0].egress.port, 1);
-}
-
-// Frames with an unknown opcode, cut by their connection's end, or claiming
-// more than the largest message change nothing; the server goes on serving.
-TEST_F(ClientDaemons, GarbageTruncatedAndOversizedFramesChangeNothing) {
-    ASSERT_TRUE(mira::cablePorts(port(1, 1), port(1, 2)));
-    mira::drain();
-    Client good(run_.path);
-    good.registerService("ospf", 100);
-    Client noisy(run_.path);
-    std::vector<uint8_t> body(1172, 0x5a);
-    body[43] = 0xee;  // msgType: never one of the four opcodes
-    noisy.writeRaw(body, 1172);
-    EXPECT_TRUE(h_.logHas("Illegal opcode"));
-    noisy.writeRaw(std::vector<uint8_t>(600, 0), 1172);  // the rest never comes
-    noisy.close();
-    Client oversized(run_.path);
-    oversized.writeRaw({}, mira::kIpmlMaxMessage + 1);
-
-    EXPECT_EQ(serviceCount(), 1);
-    EXPECT_EQ(peers().size(), 1u) << "the oversized frame's sender is let go";
-    good.start("ospf", 100, 0, 1, {{1, 1}});
-    EXPECT_EQ(good.reports().size(), 1u);
-    Client late(run_.path);
-    late.registerService("isis", 100);
-    EXPECT_EQ(serviceCount(), 2);
 }
 
 // The daemon bounds what it queues for a client that reads nothing at 8 KiB

@@ -125,10 +125,10 @@ TEST_F(ClientDaemons, AConnectionTouchesOnlyWhatItRegisteredUnlessServicesAreSha
     EXPECT_EQ(coild.client({"stop", "ospf", "100"}).status, 1);
 }
 
-// One that dies in the middle of a message, one that sends a byte and
-// stalls, one that announces an oversized frame, and a thousand connections
-// opened and closed: a watcher and a steady service of another connection
-// go on as if nothing happened.
+// One that sends an unknown opcode and dies in the middle of a message, one
+// that sends a byte and stalls, one that announces an oversized frame, and a
+// thousand connections opened and closed: a watcher and a steady service of
+// another connection go on as if nothing happened.
 TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     start({"--trace"});
     const coiltest::Reaper watcher{launchWatch(
@@ -141,7 +141,8 @@ TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
     ASSERT_TRUE(within(5, [&] { return listed("steady"); }));
 
     const int dying = connect();
-    ASSERT_TRUE(coiltest::sendMessages(dying, {clientMessage("victim", 200, kRegister)}));
+    ASSERT_TRUE(coiltest::sendMessages(dying, {clientMessage("victim", 200, kRegister),
+                                               clientMessage("victim", 200, 0xee)}));  // an unknown opcode
     ASSERT_TRUE(within(5, [&] { return listed("victim"); }));
     const auto half = coiltest::streamFrame(clientMessage("victim", 200, kStartPoll));
     ASSERT_TRUE(coiltest::sendAll(dying, half.data(), 600));
@@ -177,6 +178,7 @@ TEST_F(ClientDaemons, NoFaultOfOneClientCostsAnotherItsServiceOrItsReports) {
         EXPECT_LT(rssAfter - rssBefore, 4096) << "kB grown over a thousand connections";
     }
     EXPECT_NE(coild.log().find("sent a frame of 16777216 bytes"), std::string::npos);
+    EXPECT_NE(coild.log().find("Illegal opcode 238 [victim:200]"), std::string::npos);
     for (int fd : {stalled, steady}) ::close(fd);
     EXPECT_EQ(coild.terminate(), 0);
     std::printf("[ figures  ] 1000 connections opened, closed and seen dead in %.3f s (%d refused by the backlog); "
