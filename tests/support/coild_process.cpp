@@ -72,25 +72,28 @@ pid_t spawnProgram(const std::vector<std::string>& argv, const std::string& out,
 
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
-    std::string dirs = std::string(path ? path : "") + ":/usr/sbin:/sbin";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
+    std::istringstream dirs(std::string(path ? path : "") + ":/usr/sbin:/sbin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return dir + "/" + name;
     return "";
 }
 
-Outcome runProgram(const std::vector<std::string>& argv, const std::string& dir, int timeoutMs) {
+namespace {
+
+// Waits for the program, then reads what it wrote to files.out and files.err.
+Outcome collect(pid_t pid, const std::string& files, int timeoutMs) {
     Outcome r;
-    pid_t pid = spawnProgram(argv, dir + "/run.out", dir + "/run.err");
     if (pid <= 0) return r;
     r.status = waitExit(pid, timeoutMs);
-    r.out = readFile(dir + "/run.out");
-    r.err = readFile(dir + "/run.err");
+    r.out = readFile(files + ".out");
+    r.err = readFile(files + ".err");
     return r;
+}
+
+}  // namespace
+
+Outcome runProgram(const std::vector<std::string>& argv, const std::string& dir, int timeoutMs) {
+    return collect(spawnProgram(argv, dir + "/run.out", dir + "/run.err"), dir + "/run", timeoutMs);
 }
 
 int waitExit(pid_t pid, int timeoutMs) {
@@ -186,12 +189,7 @@ pid_t CoildProcess::launch(const std::string& program, std::vector<std::string> 
 }
 
 Outcome CoildProcess::finish(pid_t pid, const std::string& tag, int timeoutMs) const {
-    Outcome r;
-    if (pid <= 0) return r;
-    r.status = waitExit(pid, timeoutMs);
-    r.out = readFile(base + "/" + tag + ".out");
-    r.err = readFile(base + "/" + tag + ".err");
-    return r;
+    return collect(pid, base + "/" + tag, timeoutMs);
 }
 
 mira::control::Message CoildProcess::cm(const std::string& method, const std::string& object,
