@@ -145,37 +145,4 @@ TEST_F(LinuxBridge, PortsLeavingLinksGoingDownAndTheBridgeDeletedReachTheService
     EXPECT_EQ(d.terminate(), 0);
 }
 
-TEST_F(LinuxBridge, TheBackupOfAPairTakesOverProbingAndTheHoldTimer) {
-    CoildProcess primary, backup;
-    const std::string peers = primary.base + "/peers";
-    ASSERT_TRUE(run("mkdir -p " + peers));
-    ASSERT_TRUE(startCoild(primary, {"--role", "primary", "--peer-dir", peers})) << primary.errors();
-    ASSERT_TRUE(startCoild(backup, {"--role", "backup", "--peer-dir", peers})) << backup.errors();
-    // Each module holds the configuration, the backup's first.
-    ASSERT_EQ(backup.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
-    ASSERT_EQ(primary.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
-    closeLoopThroughOutside();
-    std::string cut;
-    ASSERT_TRUE(within(3, [&] { return !(cut = disabledPort()).empty(); })) << primary.log();
-    ASSERT_TRUE(within(3, [&] { return backup.ctl({"show", "disabled-ports"}).out.find(cut) != std::string::npos; }))
-        << "the backup knows the disabled port";
-
-    primary.kill();  // the primary dies without restoring anything
-    // The new primary enables the port when the hold time is over, and cuts the loop again.
-    ASSERT_TRUE(within(8, [&] { return count(backup.log(), "Disabling port") >= 1; })) << backup.log();
-    EXPECT_EQ(backup.terminate(), 0);
-    for (const char* p : {"p1", "p2"}) EXPECT_EQ(portState(p), "forwarding") << p;
-}
-
-TEST_F(LinuxBridge, VlanFilteringBridgesNeedTheKernelFeature) {
-    if (!run("ip link set br0 type bridge vlan_filtering 1"))
-        GTEST_SKIP() << "this kernel has no VLAN-filtering bridges (vlan_filtering 1 refused); the VLAN-aware path "
-                        "is covered by BridgeModel tests on netlink messages";
-    CoildProcess d;
-    ASSERT_TRUE(startCoild(d)) << d.errors();
-    ASSERT_TRUE(run("bridge vlan add dev p1 vid 100 && bridge vlan add dev p2 vid 100"));
-    ASSERT_TRUE(within(3, [&] { return d.ctl({"configure", "br0.100", "interval", "1"}).status == 0; }));
-    EXPECT_EQ(d.terminate(), 0);
-}
-
 }  // namespace

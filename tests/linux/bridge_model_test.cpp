@@ -1,7 +1,8 @@
 // The Linux backend's view of the kernel and the switch derived from it:
-// recorded rtnetlink messages of a real bridge, and messages of a
-// VLAN-filtering bridge and a bond built the way the kernel sends them
-// (this project's build kernel has no VLAN filtering to record them from).
+// a recorded rtnetlink message of a real bridge port, and messages of
+// bridges (multicast snooping off), a VLAN-filtering bridge and a bond built
+// the way the kernel sends them (this project's build kernel has no VLAN
+// filtering to record them from).
 #include <gtest/gtest.h>
 #include <libmnl/libmnl.h>
 #include <linux/if.h>
@@ -76,7 +77,10 @@ bool send(KernelView& view, const Link& l) {
     nest(IFLA_LINKINFO, [&] {
         mnl_attr_put_strz(nlh, IFLA_INFO_KIND, l.kind);
         if (std::string(l.kind) == "bridge")
-            nest(IFLA_INFO_DATA, [&] { mnl_attr_put_u8(nlh, IFLA_BR_VLAN_FILTERING, l.vlanFiltering); });
+            nest(IFLA_INFO_DATA, [&] {
+                mnl_attr_put_u8(nlh, IFLA_BR_VLAN_FILTERING, l.vlanFiltering);
+                mnl_attr_put_u8(nlh, IFLA_BR_MCAST_SNOOPING, 0);
+            });
         if (!*l.slaveKind) return;
         mnl_attr_put_strz(nlh, IFLA_INFO_SLAVE_KIND, l.slaveKind);
         const uint16_t state = std::string(l.slaveKind) == "bond" ? uint16_t(IFLA_BOND_SLAVE_STATE) : uint16_t(IFLA_BRPORT_STATE);
@@ -98,16 +102,17 @@ std::string describe(const std::vector<VlanChange>& changes) {
 
 }  // namespace
 
-TEST(KernelView, RecordedBridgeAndPortThroughTheirLife) {
+TEST(KernelView, RecordedPortInABridgeThroughItsLifeAndOnlyNamedBridgesWatched) {
     KernelView view;
-    for (const char* recording : {recorded::kBridgeUp, recorded::kPortForwarding, recorded::kPortBridgeFamily})
-        apply(view, hex(recording), RTM_NEWLINK);
+    apply(view, {2, "br0", "bridge"});
+    apply(view, hex(recorded::kPortForwarding), RTM_NEWLINK);
+    for (const Link& l : {Link{40, "other", "bridge"}, Link{42, "x", "veth", 40, "bridge"}}) apply(view, l);
     const KernelLink* br = view.linkByName("br0");
     const KernelLink* p1 = view.linkByName("p1");
     ASSERT_TRUE(br && p1);
     EXPECT_EQ(br->kind, "bridge");
     EXPECT_FALSE(br->vlanFiltering);
-    EXPECT_TRUE(br->mcastSnooping);
+    EXPECT_FALSE(br->mcastSnooping);
     EXPECT_EQ(p1->ifindex, 4);
     EXPECT_EQ(p1->kind, "veth");
     EXPECT_EQ(p1->master, br->ifindex);
@@ -123,6 +128,8 @@ TEST(KernelView, RecordedBridgeAndPortThroughTheirLife) {
     EXPECT_EQ(v->rec.tag, 7);
     EXPECT_EQ(v->rec.numVpifs, 1);
     EXPECT_EQ(model.portByIfindex(p1->ifindex)->word, 0x10001u);
+    EXPECT_EQ(model.vlanByName("other"), nullptr) << "not named";
+    EXPECT_EQ(model.portByIfindex(42), nullptr);
 
     std::vector<uint8_t> disabled = hex(recorded::kPortForwarding);
     disabled[recorded::kPortStateOffset] = BR_STATE_DISABLED;
@@ -135,7 +142,7 @@ TEST(KernelView, RecordedBridgeAndPortThroughTheirLife) {
     EXPECT_EQ(describe(model.sync(view)), "remove:br0@1:1");
     EXPECT_EQ(model.port(0x10001), nullptr);
 
-    apply(view, hex(recorded::kBridgeUp), RTM_DELLINK);
+    apply(view, {.ifindex = 2, .type = RTM_DELLINK});
     EXPECT_EQ(describe(model.sync(view)), "delete:br0");
     EXPECT_NE(model.vlanByName("br0"), nullptr) << "found by the deletion's handlers";
     model.eraseDeleted(1u << 12);
@@ -217,17 +224,6 @@ TEST(BridgeModel, BondInABridgeIsATrunkOfItsSlavesAndNumbersStay) {
     apply(view, {30, "p9", "veth", 20, "bridge"});
     EXPECT_EQ(describe(model.sync(view)), "add:br0@1:3");
     EXPECT_EQ(model.portByIfindex(30)->word, 0x10003u);
-}
-
-TEST(BridgeModel, OnlyTheNamedBridgesAreWatched) {
-    KernelView view;
-    for (const Link& l : {Link{40, "lab", "bridge"}, Link{41, "other", "bridge"}, Link{42, "x", "veth", 41, "bridge"}})
-        apply(view, l);
-    BridgeModel model({{"lab", 0}});
-    EXPECT_EQ(describe(model.sync(view)), "");
-    EXPECT_NE(model.vlanByName("lab"), nullptr);
-    EXPECT_EQ(model.vlanByName("other"), nullptr);
-    EXPECT_EQ(model.portByIfindex(42), nullptr);
 }
 
 TEST(ProbeSockets, AStrippedTagIsPutBackAfterTheSourceAddress) {
