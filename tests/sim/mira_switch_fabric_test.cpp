@@ -1,16 +1,22 @@
 // Frames through the simulated switch: from a packet descriptor out of a
 // port, across a cable or hub as a later loop event, into a port, and to the
-// CPU queue when a forwarding entry and a filter take them.
+// CPU queue when a forwarding entry and a filter take them; and the classic
+// pcap file of the frames crossing captured ports.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "fdb_client.h"
 #include "kypkt.h"
 #include "mira/core/loop.h"
+#include "mira/sim/pcap.h"
 #include "mira/sim/switch.h"
 #include "support/topology.h"
 
@@ -210,6 +216,51 @@ TEST_F(FabricTest, BadSendsFailWithErrno) {
         EXPECT_EQ(errno, c.error) << c.what;
     }
     EXPECT_EQ(mira::fabricStats().cpuSent, 0u);
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(FabricTest, CaptureFileHoldsHeaderThenOneRecordPerCapturedCrossing) {
+    // Names of this process only: test runs of other builds share /tmp.
+    const std::string one = ::testing::TempDir() + "coil-" + std::to_string(::getpid()) + "-one.pcap";
+    const std::string all = ::testing::TempDir() + "coil-" + std::to_string(::getpid()) + "-all.pcap";
+    std::string error;
+    ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(1, 2)));
+    ASSERT_TRUE(mira::startCapture(one, {portWord(1, 1)}, &error)) << error;
+    mira::advance(1'234'567);
+    const int64_t sentAt = mira::wallUsec();
+    const auto f = frame(100);
+    EXPECT_EQ(deliver(portWord(1, 1), f).size(), 1u);  // it enters 1:2, which is not captured
+    mira::stopCapture();
+
+    const std::vector<uint8_t> bytes = fileBytes(one);
+    ASSERT_EQ(bytes.size(), 24u + 16u + 62u);
+    const std::vector<uint8_t> header = {0xd4, 0xc3, 0xb2, 0xa1, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0xff, 0xff, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 24), header);
+    // The record: seconds, microseconds, captured and original length (little-endian), the frame.
+    std::vector<uint8_t> record;
+    for (uint32_t word : {uint32_t(sentAt / 1000000), uint32_t(sentAt % 1000000), 62u, 62u})
+        for (int i = 0; i < 4; ++i) record.push_back(uint8_t(word >> 8 * i));
+    record.insert(record.end(), f.begin(), f.end());
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 24, bytes.end()), record);
+
+    // Every port: the frame leaving 1:2 and entering 1:1; nothing after stop.
+    ASSERT_TRUE(mira::startCapture(all, {}, &error)) << error;
+    deliver(portWord(1, 2));
+    mira::stopCapture();
+    deliver(portWord(1, 2));
+    EXPECT_EQ(fileBytes(all).size(), 24u + 2 * (16u + 62u));
+
+    EXPECT_FALSE(mira::startCapture(::testing::TempDir() + "no/such/dir/x.pcap", {}, &error));
+    EXPECT_FALSE(mira::startCapture(all, {portWord(9, 1)}, &error));
+    EXPECT_EQ(error, "unknown port 9:1 (slots are 1..2)");
+    EXPECT_FALSE(mira::captureRunning());
+    std::remove(one.c_str());
+    std::remove(all.c_str());
 }
 
 }  // namespace
