@@ -1,4 +1,5 @@
-// Services and the port control list follow the VLAN manager's changes.
+// Services and the port control list follow the VLAN manager's changes, each of
+// its six notifications arriving through the loop after the call that made it.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -35,6 +36,7 @@ TEST_F(VlanEvents, DeletingAVlanRemovesEveryServiceOnItAndForgetsItsFilter) {
     EXPECT_NE(blue->clientWord, 0u);
 
     ASSERT_TRUE(mira::deleteVlan("blue"));
+    EXPECT_NE(findCoilServiceNode("1", 100), nullptr) << "the change arrives through the loop, not inside the call";
     h.advance(1);
     EXPECT_EQ(findCoilServiceNode("1", 100), nullptr);
     EXPECT_EQ(findCoilServiceNode("2", 100), nullptr);
