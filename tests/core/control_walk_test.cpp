@@ -2,18 +2,14 @@
 // the record the step before returned.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "engine/coil.h"
 #include "mira/core/cmmgr.h"
 #include "mira/control/control_xml.h"
-#include "mira/sim/switch.h"
 #include "support/harness.h"
 
 namespace {
 
 using coiltest::Harness;
-using coiltest::port;
 using mira::control::XmlRecord;
 
 std::vector<XmlRecord> records(const std::vector<std::string>& steps) {
@@ -66,29 +62,6 @@ TEST(ServiceWalk, VisitsServicesInKeyOrderFromAGivenKeyAndGlobalSettingsInOneSte
     r = mira::cmWalk("coilNoSuchObject", {});
     EXPECT_EQ(r.rc, -1);
     EXPECT_EQ(r.message, "Unknown object coilNoSuchObject.");
-}
-
-TEST(DisabledPortWalk, ReturnsEveryDisabledPortOnce) {
-    Harness h;
-    ASSERT_EQ(h.configure("blue", {{"interval", "1"}, {"disablePort", "1"}, {"disablePortDuration", "0"}}).result, 1);
-    ASSERT_TRUE(mira::cablePorts(port(1, 1), port(1, 2)));
-    ASSERT_TRUE(mira::cablePorts(port(1, 3), port(1, 4)));
-    h.advance(15);  // both loops found, one port each, the guard window apart
-
-    std::set<std::string> want;
-    for (coilPortControl* p = coilPortControlGetFirst(); p; p = coilPortControlGetNext(p))
-        want.insert(mira::portText(uint32_t(p->inPif.slot) << 16 | p->inPif.port));
-    ASSERT_EQ(want.size(), 2u);
-
-    std::vector<std::string> steps;
-    auto r = mira::cmWalk("coilDisabledPortStatus", {}, 0, &steps);
-    EXPECT_EQ(r.records, 2);
-    std::set<std::string> seen;
-    for (const XmlRecord& rec : records(steps)) {
-        seen.insert(*rec.find("disabledPort"));
-        EXPECT_EQ(*rec.find("vlan"), "blue");
-    }
-    EXPECT_EQ(seen, want);
 }
 
 }  // namespace
