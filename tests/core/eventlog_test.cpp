@@ -52,24 +52,6 @@ TEST_F(EventLog, SilentBeforeRegistrationAndForAConditionTheComponentLacks) {
     EXPECT_EQ(_ems_COIL_ComponentHandle->counters[0] + _ems_COIL_ComponentHandle->counters[1], 0u);
 }
 
-TEST_F(EventLog, PortConditionsFillTheirParameters) {
-    ASSERT_TRUE(coilEmsGate(_ems_COIL_ComponentHandle, COIL_COND_ENBL_PORT));
-    emsNotifyIncident(coilUnit, __LINE__, __func__, _ems_COIL_ComponentHandle, COIL_COND_ENBL_PORT, "1:2", 30);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("Enabling port 1:2. 30 second duration timer has expired."), std::string::npos)
-        << lines[0];
-}
-
-TEST_F(EventLog, TraceRegistersItselfAndIsOffByDefault) {
-    COIL_TRACE("quiet %d", 1);
-    EXPECT_TRUE(lines.empty());
-    ASSERT_NE(_ems_trace_ComponentHandle, nullptr);
-    mira::setConditionEnabled("trace", "*", true);
-    COIL_TRACE("COIL DA : %02x\n", 0x03);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("COIL DA : 03"), std::string::npos) << lines[0];
-}
-
 TEST(EventLogDeath, AssertionLogsTheExpressionAndEndsTheProcess) {
     EXPECT_DEATH(coilAssert(1 + 1 == 3), "1 \\+ 1 == 3");
 }
