@@ -76,26 +76,18 @@ void groupCallback(void* context, int code, lmGroupHandle_t group) {
     seen.push_back("group" + std::to_string(group));
 }
 
-TEST_F(MiraCoreEvents, LibraryGroupReportsOnceThroughTheLoop) {
+// Libraries loaded before the watch are reported too, later and once. (A
+// group with a library missing reports nothing: Startup.VlanReadyBeforeGroupTwo...)
+TEST_F(MiraCoreEvents, LibraryGroupAlreadyLoadedIsReportedOnceThroughTheLoop) {
     char names[2][LM_NAME_SIZE] = {"cliSubagent", "cmBackend"};
-    lmGroupHandle_t g = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
-    ASSERT_NE(g, 0u);
     mira::loadLibrary("cliSubagent");
-    mira::drain();
-    EXPECT_TRUE(groupReports.empty());  // one library still missing
     mira::loadLibrary("cmBackend");
-    EXPECT_TRUE(groupReports.empty());  // not inside the call
+    lmGroupHandle_t g = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
+    EXPECT_TRUE(groupReports.empty());
     mira::drain();
     mira::loadLibrary("cmBackend");
     mira::drain();
     EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, g}}));
-
-    // Already loaded when watched: still reported later, not inside the call.
-    groupReports.clear();
-    lmGroupHandle_t again = lmWatchGroup(names, 2, 3, groupCallback, &groupReports, 0);
-    EXPECT_TRUE(groupReports.empty());
-    mira::drain();
-    EXPECT_EQ(groupReports, (std::vector<std::pair<int, lmGroupHandle_t>>{{LM_GROUP_READY, again}}));
 }
 
 TEST_F(MiraCoreEvents, AutostartBringsUpPeersAndLibrariesInOrder) {
