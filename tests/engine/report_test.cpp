@@ -56,13 +56,10 @@ TEST(ClientReport, ALoopAsType2WithTheRecordedPortsTheEndOfARunAsType1) {
     coiltest::arrive(port(1, 2), coiltest::returningPdu(sr, port(1, 1)));
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].first, 7u);
-    const auto& m = sent[0].second;
-    ASSERT_GE(m.size(), 1172u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.data())), "ospf");
-    EXPECT_EQ(coilGetBe32(m.data() + 40), 2u) << "msgType 2: loop";
-    EXPECT_EQ(coilGetBe32(m.data() + 1156), port(1, 2)) << "inPif";
-    EXPECT_EQ(coilGetBe32(m.data() + 1164), 100u);        // txVlanId
-    EXPECT_EQ(coilGetBe32(m.data() + 1168), port(1, 1));  // txPortId
+    // Every field of the loop report as coil-client shows it: ClientDaemons.WatchReportsEachLoopOncePerInterval.
+    ASSERT_GE(sent[0].second.size(), 1172u);
+    EXPECT_EQ(coilGetBe32(sent[0].second.data() + 40), 2u) << "msgType 2: loop";
+    EXPECT_EQ(coilGetBe32(sent[0].second.data() + 1156), port(1, 2)) << "inPif";
     EXPECT_EQ(sr->state, COIL_STATE_INIT) << "a client daemon's run stops at its first loop";
     EXPECT_STREQ(coilStatusText(sr), "") << "no status text for a client daemon";
 
