@@ -71,14 +71,10 @@ TEST_F(VlanLibTest, LookupsFindTheRecords) {
 
     // A single port: port-instance word with kind 0, its physical port.
     lif_t* l = lif(1, 33);
-    ASSERT_NE(l, nullptr);
+    ASSERT_TRUE(l && l->pif);
     EXPECT_EQ(l->portInstance, 0x00010021u);
-    EXPECT_EQ(portInstanceSlot(l->portInstance) << 16 | portInstancePort(l->portInstance), 0x00010021u);
-    ASSERT_NE(l->pif, nullptr);
     EXPECT_EQ(l->pif->portInstance, l->portInstance);
-    EXPECT_EQ(l->pif->lif, l);
-    EXPECT_EQ(getFirstPifOnLif(l), l->pif);
-    EXPECT_EQ(getNextPifOnLif(l, l->pif), nullptr);
+    EXPECT_EQ(getNextPifOnLif(l, getFirstPifOnLif(l)), nullptr);
     EXPECT_FALSE(isPortATrunk(l));
     uint32_t word = l->portInstance;
     EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 0), 0);
@@ -101,20 +97,14 @@ TEST_F(VlanLibTest, TrunkIsOneLogicalPortWithItsMembers) {
     EXPECT_TRUE(isPortATrunk(t));
     EXPECT_TRUE(isPortPartOfTrunk(t));
     EXPECT_EQ(t->pif, nullptr);
-    // Every member's slot and port lead to the trunk.
+    // Every member's slot and port lead to the trunk (the daemon walks the
+    // members when it cuts a trunk: Returns.AReturnOnATrunkMemberCutsTheWholeTrunk).
     EXPECT_EQ(lif(2, 8), t);
-    std::vector<uint32_t> members;
-    for (pif_t* p = getFirstPifOnLif(t); p; p = getNextPifOnLif(t, p)) {
-        EXPECT_EQ(p->lif, t);
-        members.push_back(p->portInstance);
-    }
-    EXPECT_EQ(members, (std::vector<uint32_t>{portWord(2, 7), portWord(2, 8), portWord(2, 9)}));
-    vpif_t* vp = vlanLibGetVpifByVlanInstanceAndPortInstance(5, portWord(2, 9));
-    ASSERT_NE(vp, nullptr);
-    EXPECT_EQ(vp->lif, t);
+    const vpif_t* vp = vlanLibGetVpifByVlanInstanceAndPortInstance(5, portWord(2, 9));
+    ASSERT_TRUE(vp && vp->lif == t);
 
-    // Active member: an enabled member with link beats an enabled one without;
-    // with every member disabled there is none.
+    // Active member: an enabled member with link beats an enabled one without
+    // (frames take it: FabricTest.TrunkMembers...); with every member disabled there is none.
     EXPECT_EQ(vlanLibGetActivePortOnLif(t)->portInstance, portWord(2, 7));
     EXPECT_EQ(vlanLibIsPortLinkUp(portWord(3, 1)), 0) << "no member has link";
     ASSERT_TRUE(mira::cablePorts(portWord(2, 8), portWord(1, 40)));
