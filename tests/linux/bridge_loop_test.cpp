@@ -49,12 +49,6 @@ std::string disabledPort() {
     return "";
 }
 
-int count(const std::string& text, const std::string& needle) {
-    int n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
-
 // br0 with ports p1..p3, each the end of a veth pair whose other end hN is up.
 class LinuxBridge : public ::testing::Test {
   protected:
@@ -103,7 +97,7 @@ TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldAndCutAgainAndSigtermRes
     }
 
     // The hold timer enables it again; the loop is still there, so it is cut again.
-    ASSERT_TRUE(within(6, [&] { return count(d.log(), "Disabling port") >= 2; })) << d.log();
+    ASSERT_TRUE(within(6, [&] { return coiltest::countOf(d.log(), "Disabling port") >= 2; })) << d.log();
 
     ASSERT_EQ(d.terminate(), 0);
     for (const char* p : {"p1", "p2", "p3"}) EXPECT_EQ(portState(p), "forwarding") << p;
