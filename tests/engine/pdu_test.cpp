@@ -16,7 +16,6 @@ namespace {
 using coiltest::Harness;
 
 TEST(PduBuild, MatchesTheHandWrittenFrameAndCountsASharedWrappingSequence) {
-    coilGlobal = coilGlobal_t{};
     const uint8_t mac[6] = {0x02, 0x00, 0x00, 0xc0, 0x11, 0x01};
     std::memcpy(coilGlobal.gSystemMac, mac, 6);
     std::memcpy(coilGlobal.gCoilDa, mac, 6);

@@ -30,22 +30,9 @@ std::vector<std::string> keyOrder() {
     return out;
 }
 
-class Registry : public ::testing::Test {
-  protected:
-    void SetUp() override { coilGlobal = coilGlobal_t{}; }
-    void TearDown() override {
-        while (coilServiceNode* sr = coilFirstService()) {
-            if (coilServiceIdNode* id = findCoilServiceIdNode(sr->serviceId)) {
-                coilRemoveServiceId(id);
-                std::free(id);
-            }
-            coilRemoveServiceNode(sr);
-            std::free(sr);
-        }
-    }
-};
-
-TEST_F(Registry, WalksInClientThenUnsignedVlanOrderAndRefusesADuplicateKey) {
+// Every test starts and ends on a fresh daemon (tests/support/test_main.cpp):
+// the services made here are cleaned up there.
+TEST(Registry, WalksInClientThenUnsignedVlanOrderAndRefusesADuplicateKey) {
     const std::string id31(31, 'x');
     for (auto [id, vlan] : std::vector<std::pair<std::string, uint32_t>>{
              {"2", 5}, {"ospf", 1}, {"1", 10}, {"1", 0x80000000u}, {"1", 5}, {id31, 3}})
@@ -57,7 +44,7 @@ TEST_F(Registry, WalksInClientThenUnsignedVlanOrderAndRefusesADuplicateKey) {
     EXPECT_EQ(keyOrder().size(), 6u);
 }
 
-TEST_F(Registry, IdentifiersWrapToOneSkipZeroAndAHeldOneRefusesTheNewService) {
+TEST(Registry, IdentifiersWrapToOneSkipZeroAndAHeldOneRefusesTheNewService) {
     coilServiceNode* holder = addService("1", 1);  // gets identifier 1
     ASSERT_NE(holder, nullptr);
     ASSERT_EQ(holder->serviceId, 1u);
