@@ -139,9 +139,8 @@ TEST_F(Handlers, DisabledPortsByKeyAndSuccessorAndZeroEntries) {
 }
 
 TEST_F(Handlers, TheLoadEventResumesWhatRemainsOfEachHoldTime) {
-    coilServiceNode* sr = findCoilServiceNode("1", 100);
     ASSERT_EQ(h.configure("blue", {{"interval", "60"}, {"disablePort", "1"}, {"disablePortDuration", "60"}}).result, 1);
-    sr = findCoilServiceNode("1", 100);
+    coilServiceNode* sr = findCoilServiceNode("1", 100);
     mira::setConditionEnabled("COIL", "DebugSummary", true);
     for (uint16_t p : {3, 4}) {
         sr->target.inPif = sr->target.inLif = {1, p};
