@@ -18,10 +18,6 @@ class EventLog : public ::testing::Test {
         mira::captureLog(&lines);
         ASSERT_EQ(emsRegisterComponent(2, &_ems_COIL_ComponentDesc, &_ems_COIL_ComponentHandle), 0);
     }
-    void TearDown() override {
-        mira::captureLog(nullptr);
-        emsUnregisterComponent(&_ems_COIL_ComponentHandle);
-    }
     std::vector<std::string> lines;
 };
 

@@ -58,11 +58,6 @@ protected:
         mira::captureLog(&lines);
         ASSERT_EQ(emsRegisterComponent(2, &kDesc, &handle), 0);
     }
-    void TearDown() override {
-        mira::captureLog(nullptr);
-        emsUnregisterComponent(&handle);
-        emsUnregisterComponent(&_ems_trace_ComponentHandle);
-    }
     emsComponentHandle_t* handle = nullptr;
     std::vector<std::string> lines;
 };

@@ -1,11 +1,11 @@
 // The start-up chain: every later service comes up once, and only when the
 // libraries and processes it depends on are ready, in whatever order they
-// become ready.
+// become ready. (Each test starts on a fresh daemon and platform in virtual
+// time: tests/support/test_main.cpp.)
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "support/reset.h"
 #include "clients/coil_cmbackend.h"
 #include "clients/coil_server.h"
 #include "engine/coil.h"
@@ -19,8 +19,6 @@ namespace {
 class Startup : public ::testing::Test {
   protected:
     void SetUp() override {
-        mira::useVirtualTime();
-        coiltest::resetDaemonAndPlatform();
         ASSERT_EQ(coil_main(), 0);  // in virtual time the loop returns at once
     }
     void settle() { mira::advanceSeconds(1); }
@@ -98,8 +96,6 @@ TEST_F(Startup, AFailedSnmpRegistrationIsRetriedAtTheNextNotificationOnly) {
 }
 
 TEST(StartupWithoutWatch, NoGroupOneWatchMeansNoLaterServices) {
-    mira::useVirtualTime();
-    coiltest::resetDaemonAndPlatform();
     mira::failLmWatch(true);
     testing::internal::CaptureStdout();
     ASSERT_EQ(coil_main(), 0);
@@ -123,8 +119,6 @@ TEST_F(Startup, ShutdownNotificationClosesMessagingAndAnswersMinus211) {
 TEST(StartupDeath, CliSubagentFailureEndsTheProcess) {
     EXPECT_EXIT(
         {
-            mira::useVirtualTime();
-            coiltest::resetDaemonAndPlatform();
             mira::failCliSubagent(true);
             coil_main();
             mira::loadLibrary("dslib");
