@@ -1,9 +1,8 @@
-// The saved configuration: written atomically from walks, replayed as stored
-// configuration (implied row status), refused whole when damaged, and the
-// load event that follows at start-up.
+// The saved configuration: replayed as stored configuration (implied row
+// status) record by record, a failed write, and the load event that follows
+// at start-up. (Saving, and a damaged file: tests/process/fault_saved_config_test.)
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include "frame/coil_main.h"
 #include "mira/core/saved_config.h"
 #include "mira/sim/topology.h"
-#include "support/coild_process.h"
 #include "support/harness.h"
 
 namespace {
@@ -79,53 +77,6 @@ TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
         ASSERT_NE(findCoilServiceNode("1", 100), nullptr);
         h.unconfigure("blue");
     }
-}
-
-TEST(SavedConfigFile, SaveWritesTheConfigurationAtomicallyAndReplaysIt) {
-    Harness h;
-    // blue has no interval; a name with "]]>" must not end its XML text early.
-    ASSERT_EQ(h.configure("blue", {{"disablePort", "1"}, {"disablePortDuration", "10"}}).result, 1);
-    ASSERT_EQ(h.configure("red", {{"interval", "7"}, {"ports", "1:1,2:1"}, {"action", "5"}}).result, 1);
-    ASSERT_EQ(h.configure("red", {{"interval", "7"}}, "cd]]>player").result, 1);
-    TempDir dir;
-    const std::string path = mira::savedConfigPath(dir.path);
-    writeText(path, "old content\n");
-    int fd = ::open(path.c_str(), O_RDONLY);  // a reader of the old file
-
-    int count = 0;
-    std::string error;
-    ASSERT_TRUE(mira::saveConfig(path, &count, &error)) << error;
-    EXPECT_EQ(count, 3) << "not the service of client \"cd player\": the replay would not restore it";
-    EXPECT_EQ(dir.files(), std::vector<std::string>{"coil.conf"}) << "no temporary file is left";
-    char old[32] = {};
-    EXPECT_EQ(::read(fd, old, sizeof old - 1), 12);
-    EXPECT_STREQ(old, "old content\n") << "the old file was replaced, not rewritten in place";
-    ::close(fd);
-
-    const std::string text = coiltest::readFile(path);
-    EXPECT_NE(text.find("coilGlobalCfg enable=true disablePortWaitTime=2\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("clientIdentifier=cd"), std::string::npos) << "a client daemon registers its own";
-    EXPECT_EQ(text.find("interval=0"), std::string::npos) << text;
-    EXPECT_NE(text.find("ports=1:1,2:1"), std::string::npos) << text;
-    EXPECT_EQ(text.find("txpkts"), std::string::npos) << "counters are not configuration";
-
-    // Undo everything, then replay: the operator's services come back.
-    ASSERT_EQ(h.unconfigure("blue").result, 1);
-    ASSERT_EQ(h.unconfigure("red").result, 1);
-    ASSERT_EQ(h.unconfigure("red", "cd]]>player").result, 1);
-    ASSERT_EQ(h.set("coilGlobalCfg", {{"enable", "false"}, {"rowStatus", "active"}}).result, 1);
-    auto out = mira::replaySavedConfig(path);
-    ASSERT_FALSE(out.refused) << out.error;
-    EXPECT_TRUE(out.problems.empty()) << out.problems[0];
-    EXPECT_EQ(coilGlobal.coilEnable, 1u);
-    coilServiceNode* blue = findCoilServiceNode("1", 100);
-    coilServiceNode* red = findCoilServiceNode("1", 200);
-    ASSERT_TRUE(blue && red);
-    EXPECT_EQ(blue->target.timeout, 0u);
-    EXPECT_EQ(blue->target.disablePortDuration, 10u);
-    EXPECT_EQ(red->target.action, 5u);
-    EXPECT_EQ(red->target.numPorts, 2u);
-    EXPECT_EQ(findCoilServiceNode("cd player", 200), nullptr);
 }
 
 TEST(SavedConfigFile, AFailedWriteLeavesNothingBehindAndAMissingFileIsNoError) {
