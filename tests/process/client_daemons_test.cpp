@@ -4,7 +4,6 @@
 // message server's socket, and the bounds on how many services they hold.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>

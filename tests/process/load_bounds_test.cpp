@@ -7,7 +7,6 @@
 // heap as they found it.
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -106,7 +105,6 @@ TEST(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculateUntilAServiceEndsIt
     EXPECT_EQ(coild.terminate(10'000), 0);
     const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopBegin).count();
     EXPECT_LT(stopMs, 2000.0);
-    EXPECT_NE(::access((coild.runDir + "/coild.sock").c_str(), F_OK), 0) << "the socket goes with the daemon";
     std::printf("[ figures  ] storm in a hub of 4: coild wanted %.0f%% of a CPU, RSS %ld kB; %zu requests: median "
                 "%.2f ms, worst %.2f ms; %ld probes in 3 s; 3 ports disabled in %.1f s, then %.0f%%; SIGTERM to exit "
                 "%.1f ms\n",

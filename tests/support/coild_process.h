@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
