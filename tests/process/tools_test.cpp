@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -46,27 +47,21 @@ class Tools : public testing::Test {
         return coiltest::within(10, [&] { return coild.ctl(args).out.find(text) != std::string::npos; });
     }
     int connect() { return CoildProcess::connectTo(controlSocketPath(coild.runDir)); }
-    // Sends the bytes on a new connection (then ends the sending side when
-    // asked), and reads replies until `want` are whole, the peer closes, or
-    // 5 s pass; the joined payloads of a reply in parts count as one.
-    std::vector<Message> exchange(const std::string& bytes, size_t want, bool shutWrite = false,
-                                  bool* closed = nullptr, int* parts = nullptr) {
+    // Sends the bytes on a new connection and ends its sending side; the
+    // replies (a reply in parts joined) until coild closes it (then `closed`)
+    // or 5 s pass, and the number of part frames.
+    std::vector<Message> exchange(const std::string& bytes, int* parts = nullptr) {
         const int fd = connect();
         EXPECT_TRUE(coiltest::sendAll(fd, bytes.data(), bytes.size()));
-        if (shutWrite) ::shutdown(fd, SHUT_WR);
+        ::shutdown(fd, SHUT_WR);
+        const timeval fiveSeconds{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &fiveSeconds, sizeof fiveSeconds);
         FrameReader reader(kMaxReplyPayload);
         ReplyAssembler whole;
         std::vector<Message> out;
-        const auto end = Clock::now() + std::chrono::seconds(5);
-        while (out.size() < want && Clock::now() < end) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[65536];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                if (closed) *closed = true;
-                break;
-            }
+        char buf[65536];
+        ssize_t n;
+        while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
             reader.feed(buf, size_t(n));
             std::string error;
             for (Frame f; reader.next(&f) == FrameReader::Status::Ready;) {
@@ -77,10 +72,12 @@ class Tools : public testing::Test {
                 whole = ReplyAssembler();
             }
         }
+        closed = n == 0;
         ::close(fd);
         return out;
     }
     coiltest::CoildProcess coild;
+    bool closed = false;
 };
 
 TEST_F(Tools, ExitStatusesAndRefusals) {
@@ -244,7 +241,7 @@ TEST_F(Tools, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
                                // error reply that no client could read.
                                encodeFrame(kTypeCm, std::string("method=set\nobject=coilDebug\nattr=cmd\0=3\n", 40)) +
                                encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\nflag=exact\ncount=1\n");
-    std::vector<Message> replies = exchange(stream, 8);
+    std::vector<Message> replies = exchange(stream);
     ASSERT_EQ(replies.size(), 8u);
     for (size_t i = 0; i < 7; i++) {
         EXPECT_EQ(replies[i].get("status"), "error") << i;
@@ -254,8 +251,7 @@ TEST_F(Tools, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
 
     // A request cut short by the end of its connection ends it (one announcing
     // 4 GiB: ControlSocket.OversizedHeaderIsRefusedWithoutWaitingForItsPayload).
-    bool closed = false;
-    replies = exchange(encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\n").substr(0, 20), 2, true, &closed);
+    replies = exchange(encodeFrame(kTypeCm, "method=get\nobject=coilGlobalCfg\n").substr(0, 20));
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].get("error").find("truncated request: the connection ended 20 bytes before the end"), 0u)
         << replies[0].get("error");
@@ -305,7 +301,7 @@ TEST_F(Tools, ALongReplyComesInPiecesThatCoilctlJoins) {
         ASSERT_TRUE(coild.createService({"clientIdentifier=daemon-" + std::to_string(i), "vlanIfInstance=100", "vlan=blue"}));
     int parts = 0;
     const std::vector<Message> replies =
-        exchange(encodeFrame(kTypeCm, "method=get\nobject=coilServiceNode\nflag=walk\n"), 1, false, nullptr, &parts);
+        exchange(encodeFrame(kTypeCm, "method=get\nobject=coilServiceNode\nflag=walk\n"), &parts);
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_GE(parts, 2);
     EXPECT_EQ(replies[0].get("status"), "ok");
