@@ -71,6 +71,7 @@ class SwitchBackend {
                           int count, const uint32_t* port, int b) = 0;
     virtual int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
                           uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int a, int b) = 0;
+    virtual int peekKypkt(int fd, kypktQueued_t* out, int max) = 0;
 
     // ---- Forwarding database (fdb_client.h) -------------------------------
     virtual int fdbInit(fdbCallback_t cb, int a) = 0;

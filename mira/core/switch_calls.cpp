@@ -39,6 +39,7 @@ class NoSwitch final : public SwitchBackend {
                   int) override {
         return noDevice();
     }
+    int peekKypkt(int, kypktQueued_t*, int) override { return 0; }
     int fdbInit(fdbCallback_t, int) override { return 0; }
     int fdbMacAdd(int, const fdbKey_t*, const uint8_t*, int, int, int) override { return -1; }
     int fdbMacDelete(int, const fdbKey_t*, const uint8_t*, int) override { return -1; }
@@ -128,6 +129,7 @@ int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uin
               uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int a, int b) {
     return activeSwitch().recvKypkt(fd, frame, maxLength, scratch, vlanIfInstance, rxInfo, inPif, inLif, a, b);
 }
+int peekKypkt(int fd, kypktQueued_t* out, int max) { return activeSwitch().peekKypkt(fd, out, max); }
 
 int fdb_client_Init(fdbCallback_t cb, int a) { return activeSwitch().fdbInit(cb, a); }
 int fdb_client_Mac_Add(int kind, const fdbKey_t* key, const uint8_t* mac, int flags, int a, int b) {

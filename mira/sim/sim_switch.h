@@ -35,6 +35,7 @@ class SimSwitch final : public SwitchBackend {
                   const uint32_t* port, int b) override;
     int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
                   uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int a, int b) override;
+    int peekKypkt(int fd, kypktQueued_t* out, int max) override;
 
     int fdbInit(fdbCallback_t cb, int a) override;
     int fdbMacAdd(int kind, const fdbKey_t* key, const uint8_t* mac, int flags, int a, int b) override;

@@ -16,10 +16,6 @@ namespace sw {
 
 namespace {
 
-// The model in use; made on first use. A plain pointer (constant-initialised,
-// no guard) because every lookup of a frame goes through model().
-constinit std::unique_ptr<Model> gModel;
-
 bool validName(const std::string& name, std::string* why) {
     if (name.empty()) {
         *why = "empty VLAN name";
@@ -48,8 +44,10 @@ uint64_t nextGeneration() {
     return ++g;
 }
 
-Model& model() {
-    if (!gModel) installModel(std::make_unique<Model>());
+constinit std::unique_ptr<Model> gModel;
+
+Model& makeModel() {
+    installModel(std::make_unique<Model>());
     return *gModel;
 }
 
@@ -58,12 +56,6 @@ void installModel(std::unique_ptr<Model> fresh) {
     gModel = std::move(fresh);
 }
 
-namespace {
-constexpr uint32_t kFlatVlanInstances = 1u << 16;
-size_t lifSlot(uint32_t word) { return size_t(wordSlot(word)) * 257 + wordPort(word); }
-bool flatLifWord(uint32_t word) { return wordSlot(word) <= 255 && wordPort(word) <= 256; }
-}  // namespace
-
 void Model::indexPort(uint32_t word, Port* p) {
     portByWord[word] = p;
     if (!flatLifWord(word)) return;
@@ -71,8 +63,7 @@ void Model::indexPort(uint32_t word, Port* p) {
     portTable[lifSlot(word)] = p;
 }
 
-Port* Model::port(uint32_t word) const {
-    if (flatLifWord(word)) return lifSlot(word) < portTable.size() ? portTable[lifSlot(word)] : nullptr;
+Port* Model::portByHash(uint32_t word) const {
     auto it = portByWord.find(word);
     return it == portByWord.end() ? nullptr : it->second;
 }
@@ -96,8 +87,7 @@ void Model::indexLif(uint32_t word, Lif* l) {
     lifTable[lifSlot(word)] = l;
 }
 
-Lif* Model::lif(uint32_t word) const {
-    if (flatLifWord(word)) return lifSlot(word) < lifTable.size() ? lifTable[lifSlot(word)] : nullptr;
+Lif* Model::lifByHash(uint32_t word) const {
     auto it = lifByWord.find(word);
     return it == lifByWord.end() ? nullptr : it->second;
 }
@@ -107,8 +97,7 @@ Vlan* Model::vlanByName(const std::string& name) const {
     return it == vlanNames.end() ? nullptr : it->second;
 }
 
-Vlan* Model::vlanByInstance(uint32_t instance) const {
-    if (instance < vlanTable.size()) return vlanTable[instance];
+Vlan* Model::largeVlanByInstance(uint32_t instance) const {
     if (instance < kFlatVlanInstances) return nullptr;
     auto it = largeVlanInstances.find(instance);
     return it == largeVlanInstances.end() ? nullptr : it->second;

@@ -41,7 +41,8 @@ struct Hub {
     std::vector<Port*> ports;
 };
 
-struct Member {
+// On a line of its own: verification reads its record and flag per frame.
+struct alignas(64) Member {
     vpif_t rec{};
     Lif* lif = nullptr;
     Vlan* vlan = nullptr;
@@ -57,17 +58,17 @@ struct Lif {
     std::map<uint32_t, Member*> vlans;    // memberships by VLAN instance
 };
 
-// Aligned to a cache line: a received frame's lookups read the record and
-// `deleting` from one line.
+// Aligned to a cache line: a received frame's lookups read the record,
+// `deleting` and where the flat member table lies from one line.
 struct alignas(64) Vlan {
     vlanIf_t rec{};
     bool deleting = false;
-    std::map<uint32_t, std::unique_ptr<Member>> members;  // by logical port word
-    // The same members flat, in the same order, for what runs per frame and
-    // per copy sent (the lookup by port, the walk of a tick's sends): a
+    // The members flat, in the order of `members`, for what runs per frame
+    // and per copy sent (the lookup by port, the walk of a tick's sends): a
     // scan of a few words instead of a walk of tree nodes. Kept by
     // addMember and removeMember.
     std::vector<std::pair<uint32_t, Member*>> memberByWord;
+    std::map<uint32_t, std::unique_ptr<Member>> members;  // by logical port word
 };
 
 // VLAN memberships a model may hold in all (64 ports in each of 4094 VLANs),
@@ -85,6 +86,12 @@ struct CpuEntryHash {
         return size_t(h);
     }
 };
+
+// The flat tables' ranges: VLAN instances below kFlatVlanInstances, port
+// words of slots up to 255 and ports up to 256 (at slot * 257 + port).
+inline constexpr uint32_t kFlatVlanInstances = 1u << 16;
+inline size_t lifSlot(uint32_t word) { return size_t(wordSlot(word)) * 257 + wordPort(word); }
+inline bool flatLifWord(uint32_t word) { return wordSlot(word) <= 255 && wordPort(word) <= 256; }
 
 struct Model {
     uint64_t generation = 0;
@@ -114,10 +121,22 @@ struct Model {
     std::map<std::string, std::unique_ptr<Hub>> hubs;
     std::unordered_set<CpuEntry, CpuEntryHash> cpuEntries;
 
-    Port* port(uint32_t word) const;
-    Lif* lif(uint32_t word) const;
+    // Inline: several run per received frame.
+    Port* port(uint32_t word) const {
+        if (!flatLifWord(word)) return portByHash(word);
+        return lifSlot(word) < portTable.size() ? portTable[lifSlot(word)] : nullptr;
+    }
+    Lif* lif(uint32_t word) const {
+        if (!flatLifWord(word)) return lifByHash(word);
+        return lifSlot(word) < lifTable.size() ? lifTable[lifSlot(word)] : nullptr;
+    }
+    Vlan* vlanByInstance(uint32_t instance) const {
+        return instance < vlanTable.size() ? vlanTable[instance] : largeVlanByInstance(instance);
+    }
+    Port* portByHash(uint32_t word) const;
+    Lif* lifByHash(uint32_t word) const;
+    Vlan* largeVlanByInstance(uint32_t instance) const;
     Vlan* vlanByName(const std::string& name) const;
-    Vlan* vlanByInstance(uint32_t instance) const;
     Vlan* vlanByTag(uint16_t tag) const;  // live VLANs only
     void markDeleting(Vlan* vlan);
     Lif* lifOf(const lif_t* rec) const;   // the model's object behind a record, or null
@@ -148,7 +167,11 @@ struct Model {
     std::string wireProblem(const Port* p) const;
 };
 
-Model& model();
+// The model in use, made on first use. A plain pointer (constant-initialised,
+// no guard) and inline, because every lookup of a frame goes through it.
+extern constinit std::unique_ptr<Model> gModel;
+Model& makeModel();
+inline Model& model() { return gModel ? *gModel : makeModel(); }
 // Replaces the model (a topology was loaded).
 void installModel(std::unique_ptr<Model> fresh);
 uint64_t nextGeneration();

@@ -134,63 +134,66 @@ struct coilPortText_t {
 // A report's status text that is owed but not yet written: what it will
 // say, fixed when the report was made. Event 0: nothing is owed.
 struct coilOwedText_t {
-    uint32_t event;
     uint32_t pollCount;
     uint32_t detectCount;
     coilPortText_t ingress;
+    uint16_t event;
 };
+static_assert(sizeof(coilOwedText_t) == 16);
+
+struct coilServiceIdNode;
 
 // One loop-detection service; its address is its node in the key tree.
+// The header, target and statistics keep the layouts the messages and
+// checkpoints carry; the daemon's own fields sit between them so that a
+// received frame reads and writes three lines of the record: the header's
+// line with the state handler and the report's fields, and the two lines
+// from the target's poll type to the statistics' status flag.
 struct coilServiceNode {
     p2BtreeNode_t treeNode;
     coilServiceHeader_t hdr;
     uint32_t peerId;
     uint32_t serviceId;
-    // Places the target so that what a received frame reads of it (poll
-    // type to disable flag) and writes (recorded ports) and the statistics
-    // it counts share two cache lines.
-    uint8_t receiveLinePad[20];
-    coilTarget_t target;
-    coilServiceStats_t serviceStats;
-    kyTimerHandle_t ldTimer;
-    kyTimerHandle_t pollTimer;
-    kyTimerHandle_t cleanupTimer;
-    uint8_t pollAction;
     coilStateHandler_t curState;
-    uint8_t state;
-    uint8_t prevState;
     miraTimeval_t lastReportTime;
     // A loop storm reports many times a second and the text is read rarely:
     // reports leave it owed, and coilStatusText writes it when it is read.
     coilOwedText_t owedText;
+    kyTimerHandle_t ldTimer;
+    kyTimerHandle_t pollTimer;
+    kyTimerHandle_t cleanupTimer;
     // Start Poll from a client daemon: when it last started the poll
     // (monotonic microseconds, 0 never), and whether a start waits for its turn.
     int64_t clientStartUsec;
+    coilServiceIdNode* idNode;  // its identifier record while in the identifier tree
+    uint8_t pollAction;
+    uint8_t state;
+    uint8_t prevState;
     uint8_t clientStartPending;
+    uint8_t targetLinePad[8];
+    coilTarget_t target;
+    coilServiceStats_t serviceStats;
 };
 static_assert(offsetof(coilServiceNode, treeNode) == 0);
 
 // The cache lines of a record that starts on a line (coilAllocServiceNode)
-// which each received frame touches: four.
+// which each received frame touches: three.
 constexpr size_t coilLineOf(size_t offset) { return offset / 64; }
 static_assert(coilLineOf(offsetof(coilServiceNode, hdr.vlanIfInstance)) ==
-              coilLineOf(offsetof(coilServiceNode, serviceId)));
+              coilLineOf(offsetof(coilServiceNode, owedText) + sizeof(coilOwedText_t) - 1));
 static_assert(coilLineOf(offsetof(coilServiceNode, target.pollType)) + 1 ==
               coilLineOf(offsetof(coilServiceNode, serviceStats.statusFlag) + 3));
-static_assert(coilLineOf(offsetof(coilServiceNode, curState)) ==
-              coilLineOf(offsetof(coilServiceNode, owedText) + sizeof(coilOwedText_t) - 1));
 
 // A zeroed service record for the key tree, freed with free(). Aligned to
 // a cache line, so that what each received frame reads and writes (the
-// lines coilPrefetchForReceive names) lies on four lines of the record.
+// lines coilPrefetchForReceive names) lies on three lines of the record.
 coilServiceNode* coilAllocServiceNode(void);
 // Starts loading those lines, for a frame that names the service: the
-// loads overlap the rest of verification instead of following one another.
+// loads overlap other work instead of following one another.
 inline void coilPrefetchForReceive(const coilServiceNode* sr) {
-    __builtin_prefetch(&sr->hdr.clientType);
+    __builtin_prefetch(&sr->hdr.clientType, 1);
     __builtin_prefetch(&sr->target.pollType, 1);
     __builtin_prefetch(&sr->serviceStats.statusFlag, 1);
-    __builtin_prefetch(&sr->curState, 1);
 }
 
 // A service's entry in the identifier tree.
@@ -201,7 +204,8 @@ struct coilServiceIdNode {
 };
 static_assert(offsetof(coilServiceIdNode, treeNode) == 0);
 
-// One physically disabled port.
+// One physically disabled port. Its port (inPif) is its key in the index
+// beside the list: change it only while the record is out of the list.
 struct coilPortControl {
     coilPortControl* next;  // older
     coilPortControl* prev;  // newer; null for the head
@@ -235,9 +239,12 @@ struct coilGlobal_t {
     uint32_t coilEnable;
     uint16_t disablePortWaitTime;
     // Hash indexes beside the two trees, kept by the registry's insert and
-    // remove operations: services by key, identifier records by serviceId.
+    // remove operations: services by key, and services by the serviceId of
+    // their identifier records.
     coilIndex_t keyIndex;
     coilIndex_t idIndex;
+    // The port control list's records by port word, each port's newest.
+    coilIndex_t portControlIndex;
 };
 extern coilGlobal_t coilGlobal;
 extern uint32_t g_pNodeId;
@@ -281,6 +288,8 @@ coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstan
 coilServiceNode* findCoilServiceNextNode(const char* clientId, uint32_t vlanIfInstance);
 coilServiceNode* findCoilServiceFirstNode(void);
 coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId);
+// The service of that identifier record, straight from the index.
+coilServiceNode* coilFindServiceById(uint32_t serviceId);
 // Next service identifier: 1 .. 0xFFFFFFFE, then 1 again.
 uint32_t coilNextServiceId(void);
 // Enters a service already in the key tree, with its serviceId set, in the
@@ -313,10 +322,10 @@ int coilSendPdu(coilServiceNode* sr, coilPduBuf_t* frame);
 int coilTransmitPdu(coilPduBuf_t* frame, uint32_t vlanIfInstance, uint32_t txPort, uint32_t kind);
 int coilProcessPdu(const uint8_t* value);
 // The same two steps with one identifier search per frame: verification
-// hands the identifier record it found (set whenever it returns 0) to
-// matching, which would otherwise search again.
-int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdNode** found);
-int coilProcessPduOf(const uint8_t* value, coilServiceIdNode* id);
+// hands the service it found (set whenever it returns 0) to matching,
+// which would otherwise search again.
+int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceNode** found);
+int coilProcessPduOf(const uint8_t* value, coilServiceNode* sr);
 // Verification, then on acceptance matching, of the frame in coilRecvPdu.
 int coilVerifyAndProcessPdu(void);
 void recvPduCheckpoint(const coilRecvPdu_t* record);

@@ -41,11 +41,11 @@ int coilBuildPdu(const coilTarget_t* target, uint32_t serviceId, coilPduBuf_t* f
 }
 
 int coilVerifyTlv(const uint8_t** value, uint16_t* valueLength) {
-    coilServiceIdNode* id = nullptr;
-    return coilVerifyTlvOf(value, valueLength, &id);
+    coilServiceNode* sr = nullptr;
+    return coilVerifyTlvOf(value, valueLength, &sr);
 }
 
-int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdNode** found) {
+int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceNode** found) {
     coilRecvPdu_t& rx = coilRecvPdu;
     // The service is searched before the checks that decide whether it is
     // needed (a search changes nothing): its cache misses then overlap those
@@ -54,10 +54,9 @@ int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdN
     coilIndexPrefetch(&coilGlobal.idIndex, serviceId);
     vlanIf_t* vlanIf = nullptr;
     if (vlanLibGetVlanIfByInstance(rx.vlanIfInstance, &vlanIf) != 1 || vlanIf == nullptr) return 2;
-    coilServiceIdNode* const id = findCoilServiceIdNode(serviceId);
-    if (id != nullptr) __builtin_prefetch(&id->sr);
+    coilServiceNode* const sr = coilFindServiceById(serviceId);
+    if (sr != nullptr) coilPrefetchForReceive(sr);
     coilCopyText(rx.vlanName, sizeof rx.vlanName, vlanIf->name);
-    if (id != nullptr) coilPrefetchForReceive(id->sr);
 
     const uint8_t* f = rx.frame;
     const uint8_t marker = f[COIL_PDU_OFF_TLV];
@@ -88,12 +87,12 @@ int coilVerifyTlvOf(const uint8_t** value, uint16_t* valueLength, coilServiceIdN
     *value = f + COIL_PDU_OFF_TLV_VALUE;
     *valueLength = uint16_t(tlvLength - 4);
 
-    if (id == nullptr) {
+    if (sr == nullptr) {
         COIL_TRACE("[1] Could not locate service node for ID %u \n", serviceId);
         return 2;
     }
-    *found = id;
-    if (id->sr->hdr.clientType != COIL_CLIENT_OPERATOR) return 0;
+    *found = sr;
+    if (sr->hdr.clientType != COIL_CLIENT_OPERATOR) return 0;
 
     lif_t* lif = nullptr;
     if (vlanLibGetLifBySlotPort(rx.inPif.slot, rx.inPif.port, &lif) != 1) return 2;

@@ -13,10 +13,12 @@ coilPortControl* coilPortControlGetFirst(void) { return coilGlobal.portControlHe
 
 coilPortControl* coilPortControlGetNext(coilPortControl* rec) { return rec == nullptr ? nullptr : rec->next; }
 
+// The index holds each port's newest record: every received frame asks
+// whether its ingress port is disabled, and a walk of the list would cost
+// a dependent load per disabled port.
 coilPortControl* coilPortControlGet(uint32_t portInstance) {
-    for (coilPortControl* rec = coilGlobal.portControlHead; rec != nullptr; rec = rec->next)
-        if (coilPortWord(rec->inPif) == portInstance) return rec;
-    return nullptr;
+    return static_cast<coilPortControl*>(
+        coilIndexFind(&coilGlobal.portControlIndex, portInstance, [](const void*) { return true; }));
 }
 
 int coilPortControl_node_insert(coilPortControl* rec) {
@@ -24,6 +26,10 @@ int coilPortControl_node_insert(coilPortControl* rec) {
     rec->next = coilGlobal.portControlHead;
     if (coilGlobal.portControlHead != nullptr) coilGlobal.portControlHead->prev = rec;
     coilGlobal.portControlHead = rec;
+    const uint32_t word = coilPortWord(rec->inPif);
+    if (coilPortControl* older = coilPortControlGet(word); older != nullptr)
+        coilIndexRemove(&coilGlobal.portControlIndex, word, older);
+    coilIndexAdd(&coilGlobal.portControlIndex, word, rec);
     return 0;
 }
 
@@ -34,6 +40,14 @@ int coilPortControl_node_remove(coilPortControl* rec) {
         coilGlobal.portControlHead = rec->next;
     if (rec->next != nullptr) rec->next->prev = rec->prev;
     rec->next = rec->prev = nullptr;
+    const uint32_t word = coilPortWord(rec->inPif);
+    if (coilPortControlGet(word) != rec) return 0;
+    coilIndexRemove(&coilGlobal.portControlIndex, word, rec);
+    for (coilPortControl* other = coilGlobal.portControlHead; other != nullptr; other = other->next)
+        if (coilPortWord(other->inPif) == word) {
+            coilIndexAdd(&coilGlobal.portControlIndex, word, other);
+            break;
+        }
     return 0;
 }
 

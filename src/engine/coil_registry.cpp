@@ -97,14 +97,22 @@ void coilRemoveServiceNode(coilServiceNode* sr) {
     countClientService(sr, false);
 }
 
+// The identifier index leads to the service itself, which points back to
+// its identifier record: a received frame reaches the service without
+// loading the identifier record.
 int coilInsertServiceId(coilServiceIdNode* id) {
     const int rc = p2BtreeInsert(id, &coilGlobal.root2, fcmpCoilServiceIdKey);
-    if (rc == 0) coilIndexAdd(&coilGlobal.idIndex, id->serviceId, id);
+    if (rc == 0) {
+        coilIndexAdd(&coilGlobal.idIndex, id->serviceId, id->sr);
+        id->sr->idNode = id;
+    }
     return rc;
 }
 
 void coilRemoveServiceId(coilServiceIdNode* id) {
-    if (p2BtreeDelete(id, &coilGlobal.root2) == 0) coilIndexRemove(&coilGlobal.idIndex, id->serviceId, id);
+    if (p2BtreeDelete(id, &coilGlobal.root2) != 0) return;
+    coilIndexRemove(&coilGlobal.idIndex, id->serviceId, id->sr);
+    id->sr->idNode = nullptr;
 }
 
 coilServiceNode* findCoilServiceNode(const char* clientId, uint32_t vlanIfInstance) {
@@ -125,10 +133,15 @@ coilServiceNode* findCoilServiceNextNode(const char* clientId, uint32_t vlanIfIn
 
 coilServiceNode* findCoilServiceFirstNode(void) { return coilFirstService(); }
 
-coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
-    // The tag is the identifier itself: a matching slot is the record.
-    return static_cast<coilServiceIdNode*>(
+coilServiceNode* coilFindServiceById(uint32_t serviceId) {
+    // The tag is the identifier itself: a matching slot is the service.
+    return static_cast<coilServiceNode*>(
         coilIndexFind(&coilGlobal.idIndex, serviceId, [](const void*) { return true; }));
+}
+
+coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
+    coilServiceNode* sr = coilFindServiceById(serviceId);
+    return sr == nullptr ? nullptr : sr->idNode;
 }
 
 coilServiceNode* coilAllocServiceNode(void) {

@@ -97,7 +97,7 @@ void writeText(coilServiceNode* sr, const coilOwedText_t& text) {
 void oweText(coilServiceNode* sr, uint32_t event) {
     if (event != EV_LOOP_DETECTED && event != EV_LD_TIMER_EXPIRY) return;
     coilOwedText_t& owed = sr->owedText;
-    owed.event = event;
+    owed.event = uint16_t(event);
     owed.pollCount = sr->serviceStats.pollCount;
     owed.detectCount = sr->serviceStats.detectCount;
     owed.ingress = event == EV_LOOP_DETECTED ? findPortText(sr->target.inLif.slot, sr->target.inLif.port)

@@ -171,7 +171,9 @@ uint32_t coil_parse_cp_portcontrol(const uint8_t* record) {
         pc = coilPortControlCreate(sr);
         pc->sPtr = sr;
         pc->inLif = rec.inLif;
+        coilPortControl_node_remove(pc);  // its port is its key in the list's index
         pc->inPif = rec.inPif;
+        coilPortControl_node_insert(pc);
         pc->txVlanId = rec.txVlanId;
         pc->txPortId = rec.txPortId;
         pc->timeDisabled = rec.timeDisabled;

@@ -36,3 +36,18 @@ int sendKypkt(int fd, const uint8_t* frame, uint32_t length, int kind, int a, ui
 // 16-bit port each). The received length, or -1.
 int recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* scratch, uint32_t* vlanIfInstance,
               uint32_t* rxInfo, uint16_t* inPif, uint16_t* inLif, int a, int b);
+
+// A frame still queued for reading, seen where it waits: its first bytes
+// (valid until the next read on the descriptor), its length and the
+// receiving VLAN's instance.
+struct kypktQueued_t {
+    const uint8_t* frame;
+    uint32_t length;
+    uint32_t vlanIfInstance;
+};
+// Looks at up to `max` frames queued next, without consuming them, in the
+// order recvKypkt will read them, and returns how many it filled: 0 when
+// none is queued or the backend cannot look ahead. The backend may start
+// loading the records its VLAN library will read for them. A hint for a
+// reader that wants to overlap the cache misses of consecutive frames.
+int peekKypkt(int fd, kypktQueued_t* out, int max);

@@ -123,6 +123,20 @@ TEST_F(Returns, AReturnOnATrunkMemberCutsTheWholeTrunk) {
     EXPECT_FALSE(h.logHas("Disabling port")) << "a cut member takes no frames in";
 }
 
+// The lookup of a port's record (through an index beside the list) finds
+// the newest of the port's records, and an older one once the newest goes.
+TEST_F(Returns, APortsNewestRecordIsFoundUntilItGoes) {
+    coilServiceNode* sr = configure({{"interval", "60"}});
+    sr->target.inPif = {1, 7};
+    coilPortControl* older = coilPortControlCreate(sr);
+    coilPortControl* newer = coilPortControlCreate(sr);
+    EXPECT_EQ(coilPortControlGet(port(1, 7)), newer);
+    coilPortControlDestroy(newer);
+    EXPECT_EQ(coilPortControlGet(port(1, 7)), older);
+    coilPortControlDestroy(older);
+    EXPECT_EQ(coilPortControlGet(port(1, 7)), nullptr);
+}
+
 TEST_F(Returns, AProbeBackOnAnotherVlanCountsNothing) {
     // A service on red attaches red's filter, so frames tagged for red reach the CPU.
     ASSERT_EQ(h.configure("red", {{"interval", "60"}}).result, 1);

@@ -125,6 +125,23 @@ TEST_F(FabricTest, CableCarriesAFrameToTheCpuAsALaterEvent) {
     EXPECT_EQ(deliver(portWord(1, 2), frame(100, kDa, 100)), Seen{"64/100 vlan:5 blue in:1:1 lif:1:1"});
 }
 
+TEST_F(FabricTest, APeekShowsQueuedFramesInReadOrderAndTakesNone) {
+    const auto blue = frame(100, kDa, 62), red = frame(200, kDa, 70);
+    mira::injectFrame(portWord(1, 2), blue.data(), blue.size());
+    mira::injectFrame(portWord(1, 5), red.data(), red.size());
+    kypktQueued_t seen[3];
+    ASSERT_EQ(peekKypkt(fd, seen, 3), 2);
+    EXPECT_EQ(std::vector<uint8_t>(seen[0].frame, seen[0].frame + seen[0].length), blue);
+    EXPECT_EQ(seen[0].vlanIfInstance, 5u);
+    EXPECT_EQ(std::vector<uint8_t>(seen[1].frame, seen[1].frame + seen[1].length), red);
+    EXPECT_EQ(seen[1].vlanIfInstance, 6u);
+    EXPECT_EQ(peekKypkt(fd, seen, 1), 1);
+    EXPECT_EQ(peekKypkt(fd + 100, seen, 3), 0);
+    EXPECT_EQ(readAll(), (Seen{"62/62 vlan:5 blue in:1:2 lif:1:2", "64/70 vlan:6 filter" + std::to_string(blueFilter + 1) +
+                                                                     " in:1:5 lif:1:5"}));
+    EXPECT_EQ(peekKypkt(fd, seen, 3), 0);
+}
+
 TEST_F(FabricTest, EnteringFramesAreDroppedWhereTheSwitchWouldDropThem) {
     ASSERT_TRUE(mira::cablePorts(portWord(1, 1), portWord(1, 2)));
     const mira::FabricStats before = mira::fabricStats();
