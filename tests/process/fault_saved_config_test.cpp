@@ -93,7 +93,8 @@ TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     ASSERT_TRUE(coild.start()) << coild.errors();
     ASSERT_EQ(coild.ctl({"enable"}).status, 0);
     // blue without an interval: saved without one (the replay refuses interval=0).
-    ASSERT_EQ(coild.ctl({"configure", "blue", "disable-port", "60", "ports", "1:1,2:1", "action", "log-trap"}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", "blue", "disable-port", "60", "ports", "1:1,2:1", "action", "log-trap"}).status,
+              0);
     ASSERT_EQ(coild.ctl({"configure", "red", "interval", "20"}).status, 0);
     ASSERT_EQ(coild.ctl({"configure", "green", "count", "3", "interval", "60"}).status, 0);
     // A name that would end an XML text early breaks neither show nor save.
@@ -130,7 +131,8 @@ TEST(SavedConfigAcrossRestarts, KeepsWhatTheOperatorConfigured) {
     EXPECT_NE(coild.log().find("2 of 3 records applied"), std::string::npos);
     EXPECT_NE(coild.ctl({"show"}).out.find("loop detection         enabled"), std::string::npos);
     const std::string services = coild.ctl({"--json", "show", "services"}).out;
-    for (const char* field : {"\"vlan\":\"blue\"", "\"ports\":\"1:1,2:1\"", "\"action\":5", "\"disablePortDuration\":60"})
+    for (const char* field :
+         {"\"vlan\":\"blue\"", "\"ports\":\"1:1,2:1\"", "\"action\":5", "\"disablePortDuration\":60"})
         EXPECT_NE(services.find(field), std::string::npos) << field << "\n" << services;
     ASSERT_EQ(coild.terminate(), 0);
 

@@ -54,19 +54,22 @@ double demandOver(pid_t pid, double seconds) {
 // Reports only at first: nothing is disabled, so the storm goes on. Then
 // the service disables ports: its probes go out ahead of the flood, come
 // back, and each loop found costs the hub one port, until one is left.
+// The VLAN's name is UTF-8 text, which the topology, coilctl and the
+// configuration requests take as it is.
 TEST(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculateUntilAServiceEndsIt) {
     coiltest::CoildProcess coild;
-    ASSERT_TRUE(coild.start("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n"
-                            "vlan blue instance 100 tag 100 ports 1:1-1:8\nhub storm 1:1,1:2,1:3,1:4\n"))
+    const std::string vlan = "gr\xc3\xbcn-\xe7\xb6\xb2";
+    ASSERT_TRUE(coild.start("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\nvlan " + vlan +
+                            " instance 100 tag 100 ports 1:1-1:8\nhub storm 1:1,1:2,1:3,1:4\n"))
         << coild.errors();
     for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"enable"}, {"configure", "blue", "interval", "1", "action", "report"},
-          {"lab", "hop-limit", "none"}, {"lab", "broadcast", "blue", "1:1"}})
+         {std::vector<std::string>{"enable"}, {"configure", vlan, "interval", "1", "action", "report"},
+          {"lab", "hop-limit", "none"}, {"lab", "broadcast", vlan, "1:1"}})
         ASSERT_EQ(coild.ctl(command).status, 0);
+    EXPECT_NE(coild.ctl({"show", "services"}).out.find(vlan + " "), std::string::npos);
     auto probesSent = [&] {
-        return coiltest::xmlNumber(
-            coild.cm("get", "coilServiceNode", {"clientIdentifier=1", "vlanIfInstance=100", "vlan=blue"}).get("output"),
-            "txpkts");
+        const std::vector<std::string> key = {"clientIdentifier=1", "vlanIfInstance=100", "vlan=" + vlan};
+        return coiltest::xmlNumber(coild.cm("get", "coilServiceNode", key).get("output"), "txpkts");
     };
     const double storming = demandOver(coild.pid(), 0.5);
     const long probesBefore = probesSent();
@@ -93,8 +96,8 @@ TEST(Storm, TheDaemonAnswersTicksAndStopsWhileFramesCirculateUntilAServiceEndsIt
     }
 
     const auto cutBegin = Clock::now();
-    ASSERT_EQ(coild.ctl({"unconfigure", "blue"}).status, 0);
-    ASSERT_EQ(coild.ctl({"configure", "blue", "interval", "1", "disable-port", "permanent"}).status, 0);
+    ASSERT_EQ(coild.ctl({"unconfigure", vlan}).status, 0);
+    ASSERT_EQ(coild.ctl({"configure", vlan, "interval", "1", "disable-port", "permanent"}).status, 0);
     auto disabled = [&] { return coiltest::countOf(coild.ctl({"show", "disabled-ports"}).out, "permanent"); };
     EXPECT_TRUE(coiltest::within(30, [&] { return disabled() == 3; })) << disabled() << " ports disabled";
     const double cutSeconds = std::chrono::duration<double>(Clock::now() - cutBegin).count();

@@ -228,15 +228,4 @@ TEST(StartUp, TopologiesAreBoundedAndTheLargestLoadsInterruptibly) {
     EXPECT_EQ(coild.terminate(2000), 0);
 }
 
-TEST(StartUp, AVlanNameInUtf8IsText) {
-    CoildProcess coild;
-    ASSERT_TRUE(coild.start("chassis mac 02:00:00:c0:11:01 slots 1 first 1 ports 8\n"
-                            "vlan gr\xc3\xbcn-\xe7\xb6\xb2 instance 5 tag 100 ports 1:1-1:4\n"))
-        << coild.errors();
-    ASSERT_EQ(coild.ctl({"enable"}).status, 0);
-    const coiltest::Outcome configure = coild.ctl({"configure", "gr\xc3\xbcn-\xe7\xb6\xb2", "interval", "5"});
-    EXPECT_EQ(configure.status, 0) << configure.err;
-    EXPECT_NE(coild.ctl({"show", "services"}).out.find("gr\xc3\xbcn-\xe7\xb6\xb2"), std::string::npos);
-}
-
 }  // namespace
