@@ -150,7 +150,7 @@ bool CoildProcess::start(const std::string& topology, const std::vector<std::str
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            return true;  // ended: the caller sees running() false
+            return true;  // ended: start() says false
         }
         mira::control::Message reply;
         std::string error;

@@ -78,7 +78,6 @@ class CoildProcess {
     // SIGTERM; the exit status as waitExit gives it.
     int terminate(int timeoutMs = 10'000);
     void kill();  // SIGKILL, reaped
-    bool running() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
     // One request frame on the control socket; false with the reason.
