@@ -234,5 +234,4 @@ TEST(ProbeSockets, AStrippedTagIsPutBackAfterTheSourceAddress) {
     const std::vector<uint8_t> head(out, out + 18);
     EXPECT_EQ(head, (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x81, 0x00, 0xE0, 0x64, 12, 13}));
     EXPECT_EQ(out[61], 57);
-    EXPECT_EQ(probeFilter().size(), 14u);
 }

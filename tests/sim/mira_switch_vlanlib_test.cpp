@@ -76,11 +76,7 @@ TEST_F(VlanLibTest, LookupsFindTheRecords) {
     EXPECT_EQ(l->pif->portInstance, l->portInstance);
     EXPECT_EQ(getNextPifOnLif(l, getFirstPifOnLif(l)), nullptr);
     EXPECT_FALSE(isPortATrunk(l));
-    uint32_t word = l->portInstance;
-    EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 0), 0);
-    EXPECT_FALSE(mira::portEnabled(word));
-    EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 1), 0);
-    EXPECT_TRUE(mira::portEnabled(word));
+    uint32_t word = l->portInstance;  // disabled and enabled by the daemon's cuts: Loop, Returns (tests/engine)
     EXPECT_EQ(vlanLibSetPortAdminState(&word, 1, 2), -1);
 
     // Valid slot but no such port: 1 and no record. Invalid slot: failure.
