@@ -7,11 +7,11 @@
 set -euo pipefail
 
 demo=(g++ make cmake pkg-config zlib1g-dev nlohmann-json3-dev libsnmp-dev libsystemd-dev libmnl-dev)
-# tshark: the capture test; snmptrapd: the trap test; systemd: systemd-analyze
+# snmptrapd: the trap test; systemd: systemd-analyze
 # for the unit file; man-db: the manual pages' check; libxml2-utils and
 # python3: xmllint and json.tool check coilctl's output; iproute2 and
 # tcpdump: the Linux bridge tests build bridges and watch a port.
-test=("${demo[@]}" libgtest-dev libgmock-dev tshark snmptrapd systemd man-db libxml2-utils python3 iproute2 tcpdump)
+test=("${demo[@]}" libgtest-dev libgmock-dev snmptrapd systemd man-db libxml2-utils python3 iproute2 tcpdump)
 
 case "${1:-}" in
     demo) wanted=("${demo[@]}") ;;
@@ -36,8 +36,6 @@ else
 fi
 echo "installing ${missing[*]} (apt-get)"
 export DEBIAN_FRONTEND=noninteractive
-# tshark asks whether ordinary users may capture; the answer is given here.
-echo "wireshark-common wireshark-common/install-setuid boolean false" | "${sudo[@]}" debconf-set-selections
 log=$(mktemp)
 if ! { "${sudo[@]}" apt-get update -q && "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2

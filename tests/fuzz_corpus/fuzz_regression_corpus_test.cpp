@@ -11,28 +11,23 @@
 #include <string>
 #include <vector>
 
-// Each target under its own name, so all four live in this one program.
-#define LLVMFuzzerTestOneInput fuzzFrame
-#include "fuzz/fuzz_frame.cpp"
-#undef LLVMFuzzerTestOneInput
-#define LLVMFuzzerTestOneInput fuzzClientMessage
-#include "fuzz/fuzz_client_message.cpp"
-#undef LLVMFuzzerTestOneInput
-#define LLVMFuzzerTestOneInput fuzzCheckpoint
-#include "fuzz/fuzz_checkpoint.cpp"
-#undef LLVMFuzzerTestOneInput
-#define LLVMFuzzerTestOneInput fuzzTopology
-#include "fuzz/fuzz_topology.cpp"
-#undef LLVMFuzzerTestOneInput
-
-#include "fuzz/fuzz_daemon.cpp"
+// Each fuzz target is built into this program as a translation unit of its
+// own, its entry point renamed (tests/CMakeLists.txt).
+extern "C" {
+int fuzzFrame(const uint8_t*, size_t);
+int fuzzClientMessage(const uint8_t*, size_t);
+int fuzzCheckpoint(const uint8_t*, size_t);
+int fuzzTopology(const uint8_t*, size_t);
+int fuzzControl(const uint8_t*, size_t);
+int fuzzSavedConfig(const uint8_t*, size_t);
+}
 
 namespace {
 
 namespace fs = std::filesystem;
 
 std::vector<fs::path> corpus(const std::string& target) {
-    const fs::path dir = fs::path(__FILE__).parent_path().parent_path().parent_path() / "fuzz" / "corpus" / target;
+    const fs::path dir = fs::path(COIL_SOURCE_DIR) / "fuzz" / "corpus" / target;
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(dir))
         if (entry.is_regular_file()) files.push_back(entry.path());
@@ -60,5 +55,7 @@ TEST(FuzzCorpus, ReceivedFrames) { replay("frame", fuzzFrame); }
 TEST(FuzzCorpus, ClientMessageStreams) { replay("client_message", fuzzClientMessage); }
 TEST(FuzzCorpus, CheckpointMessages) { replay("checkpoint", fuzzCheckpoint); }
 TEST(FuzzCorpus, TopologyFiles) { replay("topology", fuzzTopology); }
+TEST(FuzzCorpus, ControlRequests) { replay("control", fuzzControl); }
+TEST(FuzzCorpus, SavedConfigurations) { replay("saved_config", fuzzSavedConfig); }
 
 }  // namespace

@@ -139,4 +139,25 @@ TEST_F(LinuxBridge, PortsLeavingLinksGoingDownAndTheBridgeDeletedReachTheService
     EXPECT_EQ(d.terminate(), 0);
 }
 
+// On a shared kernel the backup inherits the primary's cut: it knows the
+// disabled port, and after the primary dies it enables it when the hold
+// time is over and cuts the loop again itself.
+TEST_F(LinuxBridge, TheBackupOfAPairTakesOverProbingAndTheHoldTimer) {
+    CoildProcess primary, backup;
+    const std::string peers = primary.base + "/peers";
+    ASSERT_TRUE(run("mkdir -p " + peers));
+    ASSERT_TRUE(startCoild(primary, {"--role", "primary", "--peer-dir", peers})) << primary.errors();
+    ASSERT_TRUE(startCoild(backup, {"--role", "backup", "--peer-dir", peers})) << backup.errors();
+    ASSERT_EQ(backup.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
+    ASSERT_EQ(primary.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
+    closeLoopThroughOutside();
+    std::string cut;
+    ASSERT_TRUE(within(3, [&] { return !(cut = disabledPort()).empty(); })) << primary.log();
+    ASSERT_TRUE(within(3, [&] { return backup.ctl({"show", "disabled-ports"}).out.find(cut) != std::string::npos; }));
+    primary.kill();
+    ASSERT_TRUE(within(8, [&] { return coiltest::countOf(backup.log(), "Disabling port") >= 1; })) << backup.log();
+    EXPECT_EQ(backup.terminate(), 0);
+    for (const char* p : {"p1", "p2"}) EXPECT_EQ(portState(p), "forwarding") << p;
+}
+
 }  // namespace
