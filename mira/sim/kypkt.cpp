@@ -50,6 +50,7 @@ struct Descriptor {
     std::vector<Queued> ring;  // size is a power of two
     size_t head = 0;
     size_t count = 0;
+    uint64_t reads = 0;  // frames read so far: the next one's sequence number
 
     ~Descriptor() {
         if (fd >= 0) ::close(fd);
@@ -71,10 +72,26 @@ std::map<int, std::unique_ptr<Descriptor>> gDescriptors;
 uint32_t gNextFilterId = 1;
 std::vector<uint8_t> gLastFilterSpec;  // the bytes of the last attach, for tests
 size_t gQueueLimit = kDefaultQueueLimit;
+// The descriptor found last: a reader reads and peeks one descriptor per frame.
+int gLastFd = -1;
+Descriptor* gLastDescriptor = nullptr;
+
+// The records of the frame a peek found at the head of a descriptor's queue,
+// by its sequence number, handed on with the frame when it is read.
+struct PeekedFrame {
+    const Descriptor* d = nullptr;
+    uint64_t seq = 0;
+    FrameRecords records;
+};
+PeekedFrame gPeeked;
 
 Descriptor* findDescriptor(int fd) {
+    if (fd == gLastFd) return gLastDescriptor;
     auto it = gDescriptors.find(fd);
-    return it == gDescriptors.end() ? nullptr : it->second.get();
+    if (it == gDescriptors.end()) return nullptr;
+    gLastFd = fd;
+    gLastDescriptor = it->second.get();
+    return gLastDescriptor;
 }
 
 int fail(int err) {
@@ -93,6 +110,8 @@ void raiseSignal(Descriptor& d) {
 // one before. Started one step per frame for the frames queued next, those
 // loads overlap the reader's work on earlier frames instead of following
 // one another; the frame's bytes are started too, for the reader's peek.
+// The next frame's records, found here to start the member, are kept and
+// handed on with the frame, so its verification does not find them again.
 void prefetchQueued(const Descriptor& d) {
     const Model& m = model();
     const size_t mask = d.ring.size() - 1;
@@ -108,15 +127,12 @@ void prefetchQueued(const Descriptor& d) {
             __builtin_prefetch(&v->memberByWord.back());
         }
     if (d.count > 0) {
-        const Queued& q = queued(0);
-        const Vlan* v = m.vlanByInstance(q.meta.vlanIfInstance);
-        const Lif* l = m.lif(mira::portWord(q.meta.inPif[0], q.meta.inPif[1]));
-        if (v && l)
-            for (const auto& [word, member] : v->memberByWord)
-                if (word == l->word) {
-                    __builtin_prefetch(member);
-                    break;
-                }
+        if (gPeeked.d != &d || gPeeked.seq != d.reads || gPeeked.records.shape != gModelShape) {
+            const Queued& q = queued(0);
+            gPeeked = {&d, d.reads,
+                       resolveFrame(m, q.meta.vlanIfInstance, mira::portWord(q.meta.inPif[0], q.meta.inPif[1]))};
+        }
+        if (gPeeked.records.member) __builtin_prefetch(gPeeked.records.member);
     }
 }
 
@@ -157,8 +173,14 @@ bool offerToCpu(const uint8_t* frame, size_t length, uint16_t tag, const CpuMeta
     return admitted;
 }
 
+FrameRecords gHandedFrame;
+
 void resetPacketDescriptors() {
     gDescriptors.clear();
+    gLastFd = -1;
+    gLastDescriptor = nullptr;
+    gPeeked = {};
+    gHandedFrame = {};
     gNextFilterId = 1;
     gQueueLimit = kDefaultQueueLimit;
     gLastFilterSpec.clear();
@@ -175,6 +197,7 @@ int SimSwitch::openKypkt() {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) return -1;
     auto d = std::make_unique<Descriptor>();
+    gLastFd = -1;
     d->fd = sv[0];
     d->signalFd = sv[1];
     gDescriptors[sv[0]] = std::move(d);
@@ -286,6 +309,11 @@ int SimSwitch::recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* s
     if (rxInfo) *rxInfo = q.filterId;
     if (inPif) inPif[0] = q.meta.inPif[0], inPif[1] = q.meta.inPif[1];
     if (inLif) inLif[0] = q.meta.inLif[0], inLif[1] = q.meta.inLif[1];
+    if (gPeeked.d == d && gPeeked.seq == d->reads)
+        gHandedFrame = gPeeked.records;
+    else
+        gHandedFrame.shape = 0;
+    ++d->reads;
     d->head = (d->head + 1) & (d->ring.size() - 1);
     if (--d->count == 0) clearSignal(*d);
     return int(n);

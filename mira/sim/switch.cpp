@@ -45,6 +45,7 @@ uint64_t nextGeneration() {
 }
 
 constinit std::unique_ptr<Model> gModel;
+uint64_t gModelShape = 1;
 
 Model& makeModel() {
     installModel(std::make_unique<Model>());
@@ -54,9 +55,11 @@ Model& makeModel() {
 void installModel(std::unique_ptr<Model> fresh) {
     fresh->generation = nextGeneration();
     gModel = std::move(fresh);
+    ++gModelShape;
 }
 
 void Model::indexPort(uint32_t word, Port* p) {
+    ++gModelShape;
     portByWord[word] = p;
     if (!flatLifWord(word)) return;
     if (lifSlot(word) >= portTable.size()) portTable.resize(lifSlot(word) + 1);
@@ -69,6 +72,7 @@ Port* Model::portByHash(uint32_t word) const {
 }
 
 void Model::indexVlan(uint32_t instance, Vlan* vlan) {
+    ++gModelShape;
     if (instance >= kFlatVlanInstances) {
         if (vlan)
             largeVlanInstances[instance] = vlan;
@@ -81,6 +85,7 @@ void Model::indexVlan(uint32_t instance, Vlan* vlan) {
 }
 
 void Model::indexLif(uint32_t word, Lif* l) {
+    ++gModelShape;
     lifByWord[word] = l;
     if (!flatLifWord(word)) return;
     if (lifSlot(word) >= lifTable.size()) lifTable.resize(lifSlot(word) + 1);
@@ -249,6 +254,7 @@ std::string Model::addMember(Vlan* vlan, uint32_t word) {
     if (memberships >= kMaxMemberships)
         return "too many VLAN memberships (at most " + std::to_string(kMaxMemberships) + " in all)";
     memberships++;
+    ++gModelShape;
     auto m = std::make_unique<Member>();
     m->lif = l;
     m->vlan = vlan;
@@ -270,6 +276,7 @@ std::string Model::removeMember(Vlan* vlan, uint32_t word) {
         if (!lif(word)) return unknownPort(word);
         return "port " + portText(word) + " is not in VLAN \"" + vlan->rec.name + "\"";
     }
+    ++gModelShape;
     it->second->lif->vlans.erase(vlan->rec.vlanIfInstance);
     auto& flat = vlan->memberByWord;
     flat.erase(std::lower_bound(flat.begin(), flat.end(), word, wordBefore));
@@ -379,6 +386,7 @@ std::string Model::adminTargets(uint32_t word, std::vector<Port*>* out) const {
 void Model::eraseVlan(uint32_t instance) {
     auto it = vlans.find(instance);
     if (it == vlans.end()) return;
+    ++gModelShape;
     for (auto& [word, m] : it->second->members) m->lif->vlans.erase(instance);
     memberships -= it->second->members.size();
     Vlan* v = it->second.get();

@@ -167,6 +167,30 @@ struct Model {
     std::string wireProblem(const Port* p) const;
 };
 
+// Bumped with every change of which records exist and which VLAN each port
+// belongs to (a record made or erased, a table entry, a membership, a
+// model replaced): what a lookup resolved stays valid while it is unchanged.
+extern uint64_t gModelShape;
+
+// One received frame's records: its VLAN, the logical port it came in on
+// (`lifRc` and `lif` as vlanLibGetLifBySlotPort answers for that word) and
+// the port's membership of the VLAN. Valid while `shape` is gModelShape.
+struct FrameRecords {
+    uint64_t shape = 0;  // 0: nothing resolved
+    uint32_t vlanIfInstance = 0;
+    uint32_t inWord = 0;
+    int lifRc = 0;
+    Vlan* vlan = nullptr;
+    Lif* lif = nullptr;
+    Member* member = nullptr;
+};
+FrameRecords resolveFrame(const Model& m, uint32_t vlanIfInstance, uint32_t inWord);
+// The records of the frame the reader was handed last (kypkt.cpp), so that
+// verification's lookups of its VLAN, port and membership are answered
+// without finding them again.
+extern FrameRecords gHandedFrame;
+inline const FrameRecords* handedFrame() { return gHandedFrame.shape == gModelShape ? &gHandedFrame : nullptr; }
+
 // The model in use, made on first use. A plain pointer (constant-initialised,
 // no guard) and inline, because every lookup of a frame goes through it.
 extern constinit std::unique_ptr<Model> gModel;

@@ -41,7 +41,30 @@ Member* memberOf(const vpif_t* rec) {
     return mem && &mem->rec == rec ? mem : nullptr;
 }
 
+// What vlanLibGetLifBySlotPort answers: 1 and the logical port (null when
+// none is there) for a valid slot and port, else 0.
+int lifBySlotPort(const Model& m, uint16_t slot, uint16_t port, Lif** out) {
+    *out = nullptr;
+    const mira::ChassisInfo& c = m.chassis;
+    const bool slotValid = (c.slotCount && slot >= c.slotFirst && slot < c.slotFirst + c.slotCount) ||
+                           m.trunkSlots.count(slot);
+    if (!slotValid || port < 1 || port > 256) return 0;
+    *out = m.lif(mira::portWord(slot, port));
+    return 1;
+}
+
 }  // namespace
+
+FrameRecords mira::sw::resolveFrame(const Model& m, uint32_t vlanIfInstance, uint32_t inWord) {
+    FrameRecords r;
+    r.shape = gModelShape;
+    r.vlanIfInstance = vlanIfInstance;
+    r.inWord = inWord;
+    r.vlan = m.vlanByInstance(vlanIfInstance);
+    r.lifRc = lifBySlotPort(m, mira::wordSlot(inWord), mira::wordPort(inWord), &r.lif);
+    r.member = memberOf(r.vlan, r.lif);
+    return r;
+}
 
 int SimSwitch::vlanLibGetVlanIfByName(const char* name, vlanIf_t** out) {
     Vlan* v = name ? model().vlanByName(name) : nullptr;
@@ -56,14 +79,16 @@ int SimSwitch::vlanLibGetVlanIfByInstance(uint32_t vlanIfInstance, vlanIf_t** ou
 }
 
 int SimSwitch::vlanLibGetLifBySlotPort(uint16_t slot, uint16_t port, lif_t** out) {
-    Model& m = model();
-    if (out) *out = nullptr;
-    const mira::ChassisInfo& c = m.chassis;
-    const bool slotValid = (c.slotCount && slot >= c.slotFirst && slot < c.slotFirst + c.slotCount) ||
-                           m.trunkSlots.count(slot);
-    if (!slotValid || port < 1 || port > 256) return 0;
-    if (Lif* l = m.lif(mira::portWord(slot, port)); l && out) *out = &l->rec;
-    return 1;
+    Lif* l = nullptr;
+    int rc = 0;
+    if (const FrameRecords* h = handedFrame(); h && h->inWord == mira::portWord(slot, port)) {
+        l = h->lif;
+        rc = h->lifRc;
+    } else {
+        rc = lifBySlotPort(model(), slot, port, &l);
+    }
+    if (out) *out = l ? &l->rec : nullptr;
+    return rc;
 }
 
 vpif_t* SimSwitch::vlanLibGetFirstVpifOnPort(lif_t* lif) { return firstVlanOfPortAfter(lif, nullptr); }
@@ -96,13 +121,16 @@ vpif_t* SimSwitch::vlanLibGetVpifByVlanInstanceAndPortInstance(uint32_t vlanIfIn
 }
 
 vpif_t* SimSwitch::vlanLibGetVpifByVlanSlotPort(vlanIf_t* vlanIf, lif_t* lif) {
+    if (const FrameRecords* h = handedFrame(); h && h->vlan && h->lif && vlanIf == &h->vlan->rec && lif == &h->lif->rec)
+        return h->member ? &h->member->rec : nullptr;
     Model& m = model();
     Member* mem = memberOf(m.vlanOf(vlanIf), m.lifOf(lif));
     return mem ? &mem->rec : nullptr;
 }
 
 int SimSwitch::vlanLibVpifUpAndForwarding(vpif_t* vpif) {
-    Member* m = memberOf(vpif);
+    const FrameRecords* h = handedFrame();
+    Member* m = h && h->member && vpif == &h->member->rec ? h->member : memberOf(vpif);
     return m && upAndForwarding(m) ? 1 : 0;
 }
 

@@ -19,6 +19,7 @@
 #include "mira/sim/pcap.h"
 #include "mira/sim/switch.h"
 #include "support/topology.h"
+#include "vlanlib.h"
 
 namespace {
 
@@ -140,6 +141,24 @@ TEST_F(FabricTest, APeekShowsQueuedFramesInReadOrderAndTakesNone) {
     EXPECT_EQ(readAll(), (Seen{"62/62 vlan:5 blue in:1:2 lif:1:2", "64/70 vlan:6 filter" + std::to_string(blueFilter + 1) +
                                                                      " in:1:5 lif:1:5"}));
     EXPECT_EQ(peekKypkt(fd, seen, 3), 0);
+}
+
+// What a peek found for the frame it showed answers the VLAN library's
+// questions about that frame after the read, but not once its port left
+// the VLAN in between.
+TEST_F(FabricTest, APeekedFramesRecordsDoNotOutliveItsPortsMembership) {
+    const auto blue = frame(100);
+    mira::injectFrame(portWord(1, 2), blue.data(), blue.size());
+    kypktQueued_t seen[1];
+    ASSERT_EQ(peekKypkt(fd, seen, 1), 1);
+    ASSERT_TRUE(mira::removeVlanPort("blue", portWord(1, 2)));
+    ASSERT_EQ(readAll().size(), 1u);
+    vlanIf_t* vlan = nullptr;
+    lif_t* lif = nullptr;
+    ASSERT_EQ(vlanLibGetVlanIfByInstance(5, &vlan), 1);
+    ASSERT_EQ(vlanLibGetLifBySlotPort(1, 2, &lif), 1);
+    ASSERT_NE(lif, nullptr);
+    EXPECT_EQ(vlanLibGetVpifByVlanSlotPort(vlan, lif), nullptr);
 }
 
 TEST_F(FabricTest, EnteringFramesAreDroppedWhereTheSwitchWouldDropThem) {
