@@ -59,7 +59,6 @@ class Objdef : public ::testing::Test {
         cmBackendConvert(req.get(), n);
         return req.output();
     }
-    const cmInfoEntry_t* info(uint32_t id) { return coilObjectInfoEntry(id); }
 
     // True when some line of the log (trace on) ends with the text.
     bool logged(const std::string& text) const {

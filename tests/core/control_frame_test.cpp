@@ -18,6 +18,7 @@
 #include "mira/control/control_text.h"
 #include "mira/core/loop.h"
 #include "support/harness.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -34,29 +35,24 @@ sockaddr_un socketAddress(const std::string& dir) {
 class ControlSocket : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/coil-control-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
         std::string error;
-        ASSERT_TRUE(startControlServer(dir, &error)) << error;
+        ASSERT_TRUE(startControlServer(dir.path, &error)) << error;
     }
     void TearDown() override {
         if (client >= 0) ::close(client);
         stopControlServer();
-        ::rmdir(dir.c_str());
     }
 
     coiltest::Harness h;
-    std::string dir;
+    coiltest::TempDir dir{"coil-control"};
     int client = -1;
 };
 
 // (The socket's mode, 0600: RunDirectory.IsPrivateHoldsOneCoild... in tests/process.)
 TEST_F(ControlSocket, ASecondServerIsRefusedAndASocketNobodyAnswersIsTakenOver) {
     // A directory whose socket answers belongs to another daemon.
-    char tmpl[] = "/tmp/coil-control-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string other = tmpl;
+    const coiltest::TempDir otherDir("coil-control");
+    const std::string& other = otherDir.path;
     int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr = socketAddress(other);
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
@@ -69,13 +65,12 @@ TEST_F(ControlSocket, ASecondServerIsRefusedAndASocketNobodyAnswersIsTakenOver) 
     EXPECT_TRUE(startControlServer(other, &error)) << error;
     stopControlServer();
     EXPECT_NE(::access(controlSocketPath(other).c_str(), F_OK), 0) << "the socket file is removed on stop";
-    ::rmdir(other.c_str());
-    ASSERT_TRUE(startControlServer(dir, &error)) << error;
+    ASSERT_TRUE(startControlServer(dir.path, &error)) << error;
 }
 
 TEST_F(ControlSocket, OversizedHeaderIsRefusedWithoutWaitingForItsPayload) {
     const int fd = client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr = socketAddress(dir);
+    sockaddr_un addr = socketAddress(dir.path);
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     const std::string header("\0\0\0\x01\xff\xff\xff\xf0", 8);  // a request of 4294967280 bytes
     ASSERT_EQ(::send(fd, header.data(), header.size(), MSG_NOSIGNAL), 8);

@@ -3,8 +3,6 @@
 // at start-up. (Saving, and a damaged file: tests/process/fault_saved_config_test.)
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -14,26 +12,12 @@
 #include "mira/core/saved_config.h"
 #include "mira/sim/topology.h"
 #include "support/harness.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using coiltest::Harness;
-
-// A directory of this test's own, removed with what is in it.
-struct TempDir {
-    std::string path = std::filesystem::path(::testing::TempDir()) / ("coil-saved-" + std::to_string(::getpid()));
-    TempDir() {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directory(path);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> files() const {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().filename());
-        return out;
-    }
-};
+using coiltest::TempDir;
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -48,7 +32,7 @@ const char* const kStored =
 
 TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
     Harness h(coiltest::kTwoSlotChassis, false);
-    TempDir dir;
+    TempDir dir("coil-saved");
     const std::string good =
         "coilGlobalCfg enable=true\n"
         "coilServiceNode clientIdentifier=1 vlanIfInstance=100 vlan=blue interval=2 retry=0\n"
@@ -80,13 +64,13 @@ TEST(SavedConfigReplay, BadRecordsAreSkippedNamingFileAndLine) {
 }
 
 TEST(SavedConfigFile, AFailedWriteLeavesNothingBehindAndAMissingFileIsNoError) {
-    TempDir dir;
+    TempDir dir("coil-saved");
     const mira::ReplayOutcome none = mira::replaySavedConfig(dir.file("coil.conf"));
     EXPECT_FALSE(none.found || none.refused || none.applied) << none.error;
     std::string error;
     EXPECT_FALSE(mira::writeFileAtomically(dir.file("missing/coil.conf"), "x\n", &error));
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
-    EXPECT_TRUE(dir.files().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
 }
 
 // Start-up as coild does it: the replay waits for the backend client, then
@@ -94,7 +78,7 @@ TEST(SavedConfigFile, AFailedWriteLeavesNothingBehindAndAMissingFileIsNoError) {
 // again. (A damaged file at start-up: SavedConfigAcrossRestarts; a fresh
 // start's load event: Pair, whose checkpoint link waits for it.)
 TEST(SavedConfigStartUp, SavedOperatorSettingsRunAfterTheLoadButNoCountedRunsOrClientDaemons) {
-    TempDir dir;
+    TempDir dir("coil-saved");
     std::vector<std::string> log;
     writeText(dir.file("coil.conf"), kStored);
     std::string error;

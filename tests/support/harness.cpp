@@ -76,17 +76,10 @@ int Harness::logCount(std::string_view needle) const {
     return n;
 }
 
-std::vector<Frame> Harness::framesOut(uint32_t port) const {
+std::vector<Frame> Harness::framesOut(std::optional<uint32_t> port) const {
     std::vector<Frame> out;
     for (const Frame& f : frames_)
-        if (f.leaving && f.port == port) out.push_back(f);
-    return out;
-}
-
-std::vector<Frame> Harness::framesOut() const {
-    std::vector<Frame> out;
-    for (const Frame& f : frames_)
-        if (f.leaving) out.push_back(f);
+        if (f.leaving && (!port || f.port == *port)) out.push_back(f);
     return out;
 }
 

@@ -3,6 +3,7 @@
 // configuration manager's path, the event log and the frames on each port.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,9 +55,8 @@ class Harness {
     bool logHas(std::string_view needle) const { return logCount(needle) > 0; }
     void clearLog() { log_.clear(); }
 
-    // Frames seen on the switch's ports since the start or clearFrames().
-    std::vector<Frame> framesOut(uint32_t port) const;  // that left by the port
-    std::vector<Frame> framesOut() const;               // that left by any port
+    // Frames that left the switch (by `port` when given) since the start or clearFrames().
+    std::vector<Frame> framesOut(std::optional<uint32_t> port = std::nullopt) const;
     void clearFrames() { frames_.clear(); }
 
   private:
