@@ -41,13 +41,6 @@ class Send : public ::testing::Test {
         mira::setCheckpointing(checkpointing);
         mira::drain();
     }
-    coilServiceNode* service(const char* clientId) {  // a client daemon's, left in INIT
-        coilServiceNode request{};
-        coilCopyText(request.hdr.clientId, sizeof request.hdr.clientId, clientId);
-        request.hdr.vlanIfInstance = 100;
-        EXPECT_EQ(createCoilServiceNode(&request), 0);
-        return findCoilServiceNode(clientId, 100);
-    }
     std::vector<size_t> lengths() const {
         std::vector<size_t> out;
         for (const auto& s : sent) out.push_back(s.size());
@@ -99,7 +92,7 @@ TEST_F(Send, UpdatesAreTheRecordThenAnEndRecordOfItsLength) {
 }
 
 TEST_F(Send, NothingLeavesWithCheckpointingOffOrOffThePrimary) {
-    coilServiceNode* sr = service("ospf");
+    coilServiceNode* sr = coiltest::registerDaemonService("ospf", 100);
     coilPortControl* pc = coilPortControlCreate(sr);
     const struct {
         uint32_t nodeState;
@@ -121,7 +114,7 @@ TEST_F(Send, BulkCopyPacksWholeRecordsInto8028BytesInWalkOrder) {
     for (int i = 21; i >= 0; i--) {
         char id[8];
         std::snprintf(id, sizeof id, "c%02d", i);
-        service(id);
+        coiltest::registerDaemonService(id, 100);
     }
     coilServiceNode* sr = findCoilServiceNode("c05", 100);
     for (uint16_t p = 1; p <= 96; p++) {

@@ -19,15 +19,20 @@ void giveLink(std::initializer_list<uint32_t> ports) {
     mira::drain();
 }
 
-coilServiceNode* startDaemonService(const char* clientId, uint32_t vlanIfInstance, uint32_t interval,
-                                    std::initializer_list<uint32_t> ports, uint32_t pollType, uint32_t count) {
+coilServiceNode* registerDaemonService(const char* clientId, uint32_t vlanIfInstance) {
     coilServiceNode request{};
     coilCopyText(request.hdr.clientId, sizeof request.hdr.clientId, clientId);
     request.hdr.vlanIfInstance = vlanIfInstance;
     request.peerId = 7;
     request.target.vlanIfInstance = vlanIfInstance;
-    if (createCoilServiceNode(&request) != 0) return nullptr;
-    coilServiceNode* sr = findCoilServiceNode(clientId, vlanIfInstance);
+    if (createCoilServiceNode(&request) != 0) ADD_FAILURE() << "no service " << clientId;
+    return findCoilServiceNode(clientId, vlanIfInstance);
+}
+
+coilServiceNode* startDaemonService(const char* clientId, uint32_t vlanIfInstance, uint32_t interval,
+                                    std::initializer_list<uint32_t> ports, uint32_t pollType, uint32_t count) {
+    coilServiceNode* sr = registerDaemonService(clientId, vlanIfInstance);
+    if (sr == nullptr) return nullptr;
     sr->target.pollType = pollType;
     sr->target.count = count;
     sr->target.timeout = interval;

@@ -14,6 +14,8 @@ namespace coiltest {
 // which is in no VLAN of the test chassis, so nothing comes back.
 void giveLink(std::initializer_list<uint32_t> ports);
 
+// A client daemon's service (client type 1) as a Register makes it, left in INIT.
+coilServiceNode* registerDaemonService(const char* clientId, uint32_t vlanIfInstance);
 // A client daemon's service (client type 1), registered and started as a
 // Register and a Start Poll would: continuous by default.
 coilServiceNode* startDaemonService(const char* clientId, uint32_t vlanIfInstance, uint32_t interval,
