@@ -3,6 +3,7 @@
 #include "mira/core/watch_service.h"
 
 #include <unordered_map>
+#include <vector>
 
 #include "miracommon.h"
 #include "mira/core/core_internal.h"
@@ -13,9 +14,29 @@ namespace mira {
 
 namespace {
 
+// Counted per returned probe: ports of slots up to 255 and numbers up to 256
+// in a flat table (at slot * 257 + port), others hashed.
 struct State {
-    std::unordered_map<uint32_t, PortLoops> loops;  // counted per returned probe, so hashed
+    std::vector<PortLoops> flatLoops;
+    std::unordered_map<uint32_t, PortLoops> loops;
     WatchSink sink;
+
+    PortLoops* find(uint32_t word) {
+        const uint32_t slot = word >> 16, port = word & 0xffff;
+        if (slot > 255 || port > 256) {
+            auto it = loops.find(word);
+            return it == loops.end() ? nullptr : &it->second;
+        }
+        const size_t i = size_t(slot) * 257 + port;
+        return i < flatLoops.size() ? &flatLoops[i] : nullptr;
+    }
+    PortLoops& at(uint32_t word) {
+        const uint32_t slot = word >> 16, port = word & 0xffff;
+        if (slot > 255 || port > 256) return loops[word];
+        const size_t i = size_t(slot) * 257 + port;
+        if (i >= flatLoops.size()) flatLoops.resize(i + 1);
+        return flatLoops[i];
+    }
 };
 
 State& state() {
@@ -40,8 +61,8 @@ std::string portText(uint32_t word) { return word == 0 ? "" : activeSwitch().por
 }  // namespace
 
 PortLoops portLoops(uint32_t portWord) {
-    auto it = state().loops.find(portWord);
-    return it == state().loops.end() ? PortLoops{} : it->second;
+    const PortLoops* p = state().find(portWord);
+    return p ? *p : PortLoops{};
 }
 
 void setWatchSink(WatchSink sink) { state().sink = std::move(sink); }
@@ -56,7 +77,7 @@ void watchNotify(const watchEvent_t* event) {
     using mira::state;
     const std::time_t now = miraTime(nullptr);
     if (event->kind == WATCH_LOOP && event->portWord != 0) {
-        mira::PortLoops& p = state().loops[event->portWord];
+        mira::PortLoops& p = state().at(event->portWord);
         p.loops++;
         p.last = now;
     }
