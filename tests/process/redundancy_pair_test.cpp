@@ -9,7 +9,6 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,11 +53,7 @@ class Pair : public ::testing::Test {
         ::mkdir(peer.c_str(), 0700);
         lock = ::open((peer + "/coil-dm.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) return -1;
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/coil-dm.sock", peer.c_str());
-        return ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? fd : -1;
+        return coiltest::bindUnix(peer + "/coil-dm.sock");
     }
     ~Pair() override { ::close(lock); }
 

@@ -10,7 +10,6 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -91,12 +90,8 @@ TEST(Installed, EveryFileIsInItsPlaceAndTheToolsThatUseThemAcceptThem) {
 // A Unix datagram socket that collects what is sent to it.
 class Datagrams {
   public:
-    explicit Datagrams(std::string socketPath) : path(std::move(socketPath)) {
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << path;
+    explicit Datagrams(std::string socketPath) : path(std::move(socketPath)), fd_(coiltest::bindUnix(path, SOCK_DGRAM)) {
+        EXPECT_GE(fd_, 0) << path;
     }
     ~Datagrams() { ::close(fd_); }
     // Receives until a datagram (since the last match) contains text.
@@ -118,7 +113,7 @@ class Datagrams {
     std::vector<std::string> received;
 
   private:
-    int fd_ = -1;
+    int fd_;
     size_t next_ = 0;
 };
 

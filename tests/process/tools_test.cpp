@@ -3,9 +3,9 @@
 // programs (XML that xmllint takes, JSON that python's json module takes,
 // key=value lines), and a loop seen through coilctl watch, the lab commands and a capture.
 // The socket answers garbage, cut and oversized requests with an error and
-// goes on serving; a client that reads its replies slowly holds up no one
-// else; a long reply comes in pieces; and coilctl, facing a daemon that
-// answers wrongly, says what went wrong and exits as for an unreachable one.
+// goes on serving; a client that reads none of its replies is dropped; a
+// long reply comes in pieces; and coilctl, facing a daemon that answers
+// wrongly, says what went wrong and exits as for an unreachable one.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,20 +13,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mira/control/control_client.h"
@@ -36,7 +30,6 @@
 namespace {
 
 using namespace mira::control;
-using Clock = std::chrono::steady_clock;
 using coiltest::CoildProcess;
 using coiltest::Outcome;
 
@@ -263,32 +256,22 @@ TEST_F(Tools, GarbageCutAndOversizedRequestsGetAnErrorAndCoildGoesOn) {
     EXPECT_EQ(coild.ctl({"show"}).status, 0);
 }
 
-// A client pipelines requests and takes its replies a little at a time, as
-// slowly as it can without stalling outright. Nobody else waits for it, and
-// once what it leaves unread is older than the deadline it is dropped.
-TEST_F(Tools, ASlowReaderDelaysNoOneAndIsDropped) {
+// A client pipelines requests and reads none of the replies: once they
+// are older than the deadline it is dropped, and others are served meanwhile
+// (how promptly, behind the same output queue: Pair.ASlowPeerHoldsUpNoOne).
+TEST_F(Tools, AClientThatReadsNothingIsDropped) {
     const int slow = connect();
     std::string requests;
     for (int i = 0; i < 200; i++) requests += encodeFrame(kTypeLab, "arg=ports\n");  // ~15 kB replies
     ASSERT_TRUE(coiltest::sendAll(slow, requests.data(), requests.size()));
-    // It takes 4 kB every 1.5 s, past the deadline; another client asks every 100 ms.
-    char buf[4096];
-    double worst = 0;
-    for (int i = 1; i <= 75; i++) {
-        const auto begin = Clock::now();
-        EXPECT_EQ(coild.cm("get", "coilGlobalCfg").get("status"), "ok");
-        worst = std::max(worst, std::chrono::duration<double>(Clock::now() - begin).count());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (i % 15 == 0) ::recv(slow, buf, sizeof buf, MSG_DONTWAIT);
-    }
-    // Then all that is left, up to the end coild gave the connection.
+    EXPECT_EQ(coild.cm("get", "coilGlobalCfg").get("status"), "ok");
+    EXPECT_TRUE(coild.logShows("dropped a client: data left unread for more than 5000 ms", 10));
+    // All that is left, up to the end coild gave the connection.
+    char buf[65536];
     ssize_t n = 1;
     for (pollfd p{slow, POLLIN, 0}; n > 0 && ::poll(&p, 1, 5000) > 0;) n = ::recv(slow, buf, sizeof buf, 0);
-    EXPECT_EQ(n, 0) << "the slow reader was not dropped";
-    EXPECT_LT(worst, 0.5) << "another client waited behind the slow reader";
-    EXPECT_NE(coild.log().find("dropped a client: data left unread for more than"), std::string::npos);
+    EXPECT_EQ(n, 0) << "the client was not dropped";
     ::close(slow);
-    std::printf("[ figures  ] slowest of 75 requests behind a slow reader: %.1f ms\n", worst * 1000);
 }
 
 // A walk longer than one piece comes in several frames, made as they are
@@ -313,12 +296,7 @@ TEST_F(Tools, ALongReplyComesInPiecesThatCoilctlJoins) {
 TEST(CoilctlFaults, SaysWhatIsWrongWithABrokenReply) {
     CoildProcess dir;  // only for its directory
     std::filesystem::create_directories(dir.runDir);
-    const std::string path = controlSocketPath(dir.runDir);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int listener = coiltest::bindUnix(controlSocketPath(dir.runDir));
     ASSERT_EQ(::listen(listener, 4), 0);
     const struct {
         std::string bytes;

@@ -220,18 +220,28 @@ std::string CoildProcess::messageSocket() const {
     return runDir + "/" + mira::ipmlSocketName(uint16_t(std::atoi(port.c_str())));
 }
 
-int CoildProcess::connectTo(const std::string& path) {
+namespace {
+
+// A Unix socket of the type bound to the path, or connected to it; -1 on failure.
+int unixSocket(const std::string& path, int type, bool bind) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof addr.sun_path) return -1;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    const auto* a = reinterpret_cast<const sockaddr*>(&addr);
+    if (fd >= 0 && (bind ? ::bind(fd, a, sizeof addr) : ::connect(fd, a, sizeof addr)) != 0) {
         ::close(fd);
         fd = -1;
     }
     return fd;
 }
+
+}  // namespace
+
+int CoildProcess::connectTo(const std::string& path) { return unixSocket(path, SOCK_STREAM, false); }
+
+int bindUnix(const std::string& path, int type) { return unixSocket(path, type, true); }
 
 long CoildProcess::rssKiB() const {
     std::istringstream status(readFile("/proc/" + std::to_string(pid_) + "/status"));

@@ -4,6 +4,7 @@
 // server's socket, and the process's memory.
 #pragma once
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -122,6 +123,8 @@ std::vector<uint8_t> clientMessage(const std::string& clientId, uint32_t vlanIfI
 // A frame of the message server's stream: 32-bit length, then the body.
 std::vector<uint8_t> streamFrame(const std::vector<uint8_t>& body);
 bool sendAll(int fd, const void* data, size_t size);
+// A Unix socket of the type (SOCK_STREAM, SOCK_DGRAM) bound to the path, or -1.
+int bindUnix(const std::string& path, int type = SOCK_STREAM);
 // True when the other end has closed the connection (end of stream or reset).
 bool peerClosed(int fd);
 // The messages as stream frames, in one write.
