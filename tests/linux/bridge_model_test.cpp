@@ -91,6 +91,13 @@ bool send(KernelView& view, const Link& l) {
 
 void apply(KernelView& view, const Link& l) { ASSERT_TRUE(send(view, l)) << l.ifindex; }
 
+// What the tests check of a link, as one text.
+std::string fields(const KernelLink& l) {
+    return std::to_string(l.ifindex) + " " + l.kind + " master " + std::to_string(l.master) + " " + l.slaveKind +
+           " state " + std::to_string(l.portState) + (l.up() ? " up" : " down") +
+           (l.vlanFiltering ? " filtering" : "") + (l.mcastSnooping ? "" : " no-snooping");
+}
+
 std::string describe(const std::vector<VlanChange>& changes) {
     static const char* const kinds[] = {"add", "remove", "rename", "delete"};
     std::string out;
@@ -107,18 +114,9 @@ TEST(KernelView, RecordedPortInABridgeThroughItsLifeAndOnlyNamedBridgesWatched) 
     apply(view, {2, "br0", "bridge"});
     apply(view, hex(recorded::kPortForwarding), RTM_NEWLINK);
     for (const Link& l : {Link{40, "other", "bridge"}, Link{42, "x", "veth", 40, "bridge"}}) apply(view, l);
-    const KernelLink* br = view.linkByName("br0");
-    const KernelLink* p1 = view.linkByName("p1");
-    ASSERT_TRUE(br && p1);
-    EXPECT_EQ(br->kind, "bridge");
-    EXPECT_FALSE(br->vlanFiltering);
-    EXPECT_FALSE(br->mcastSnooping);
-    EXPECT_EQ(p1->ifindex, 4);
-    EXPECT_EQ(p1->kind, "veth");
-    EXPECT_EQ(p1->master, br->ifindex);
-    EXPECT_EQ(p1->slaveKind, "bridge");
-    EXPECT_EQ(p1->portState, BR_STATE_FORWARDING);
-    EXPECT_TRUE(p1->up());
+    ASSERT_TRUE(view.linkByName("br0") && view.linkByName("p1"));
+    EXPECT_EQ(fields(*view.linkByName("br0")), "2 bridge master 0  state -1 up no-snooping");
+    EXPECT_EQ(fields(*view.linkByName("p1")), "4 veth master 2 bridge state 3 up");
 
     BridgeModel model({{"br0", 7}});
     EXPECT_EQ(describe(model.sync(view)), "add:br0@1:1");
@@ -127,18 +125,18 @@ TEST(KernelView, RecordedPortInABridgeThroughItsLifeAndOnlyNamedBridgesWatched) 
     EXPECT_EQ(v->rec.vlanIfInstance, 1u << 12);
     EXPECT_EQ(v->rec.tag, 7);
     EXPECT_EQ(v->rec.numVpifs, 1);
-    EXPECT_EQ(model.portByIfindex(p1->ifindex)->word, 0x10001u);
+    EXPECT_EQ(model.portByIfindex(4)->word, 0x10001u);
     EXPECT_EQ(model.vlanByName("other"), nullptr) << "not named";
     EXPECT_EQ(model.portByIfindex(42), nullptr);
 
     std::vector<uint8_t> disabled = hex(recorded::kPortForwarding);
     disabled[recorded::kPortStateOffset] = BR_STATE_DISABLED;
     apply(view, disabled, RTM_NEWLINK);
-    EXPECT_EQ(view.linkByName("p1")->portState, BR_STATE_DISABLED);
+    EXPECT_EQ(fields(*view.linkByName("p1")), "4 veth master 2 bridge state 0 up");
     EXPECT_EQ(describe(model.sync(view)), "");
 
     apply(view, {4, "p1"});  // p1 (ifindex 4) out of the bridge: no master, no slave kind
-    EXPECT_EQ(view.linkByName("p1")->master, 0);
+    EXPECT_EQ(fields(*view.linkByName("p1")), "4 veth master 0  state -1 up");
     EXPECT_EQ(describe(model.sync(view)), "remove:br0@1:1");
     EXPECT_EQ(model.port(0x10001), nullptr);
 
