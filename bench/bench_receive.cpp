@@ -6,7 +6,10 @@
 // its delivery-and-bare-read baseline of the same frames. The daemon's look
 // at the frames queued behind the one it read also starts loading their
 // bytes, which the bare read loads on demand: that saving of the read lies
-// inside the difference.
+// inside the difference. The simulated switch's answer to that look also
+// resolves the next frame's VLAN, port and membership, which the read hands
+// on to the VLAN-library calls of its verification: the resolving lies in
+// the daemon's path, the hand-over (a copy of a few words) in the read.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
