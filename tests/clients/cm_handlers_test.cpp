@@ -3,6 +3,8 @@
 // event's resumption of hold timers, and the debug dumps.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdio>
 
 #include "clients/coil_cmbackend.h"
@@ -56,6 +58,9 @@ TEST_F(Handlers, ServiceGetsByExactKeyAndBySuccessor) {
 
     r = h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "nosuch"}}, kExact);
     EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.message, "Invalid Vlan nosuch specified!");
+    r = h.set("coilServiceNode",
+              {{"clientIdentifier", "1"}, {"vlanIfInstance", "0"}, {"vlan", "nosuch"}, {"rowStatus", "destroy"}});
     EXPECT_EQ(r.message, "Invalid Vlan nosuch specified!");
     EXPECT_EQ(h.get("coilServiceNode", {{"clientIdentifier", "1"}, {"vlan", "blue"}}, 0).result, 0);
 }
@@ -164,15 +169,17 @@ TEST_F(Handlers, TheLoadEventResumesWhatRemainsOfEachHoldTime) {
 }
 
 TEST_F(Handlers, DumpsWithNothingInThemAndAnInvalidDebugCommand) {
+    const uint8_t systemMac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    std::memcpy(coilGlobal.gSystemMac, systemMac, sizeof systemMac);
     testing::internal::CaptureStdout();
     debugDumpGlobal();
     const std::string global = testing::internal::GetCapturedStdout();
     EXPECT_EQ(global.rfind("\nDumping Global Info\n-------------------\nroot1: ", 0), 0u);
     const uint8_t* da = coilGlobal.gCoilDa;
-    char daLine[40];
-    std::snprintf(daLine, sizeof daLine, "gCoilDa: %02x:%02x:%02x:%02x:%02x:%02x\n", da[0], da[1], da[2], da[3], da[4],
-                  da[5]);
-    EXPECT_NE(global.find(daLine), std::string::npos) << global;
+    char macLines[80];
+    std::snprintf(macLines, sizeof macLines, "02:11:22:33:44:55\ngCoilRxTxFd:%d  gCoilDa: %02x:%02x:%02x:%02x:%02x:%02x\n",
+                  coilGlobal.gCoilRxTxFd, da[0], da[1], da[2], da[3], da[4], da[5]);
+    EXPECT_NE(global.find(macLines), std::string::npos) << global;
     testing::internal::CaptureStdout();
     debugDumpControlPortList();
     debugDumpServiceList();

@@ -57,4 +57,29 @@ TEST(Registry, IdentifiersWrapToOneSkipZeroAndAHeldOneRefusesTheNewService) {
     EXPECT_EQ(keyOrder(), (std::vector<std::string>{"1/1"}));
 }
 
+// Among many services each is found by its key and by its identifier, also
+// after others left (their index slots were reused); an identifier nobody
+// holds finds nothing.
+TEST(Registry, AmongManyEachServiceIsFoundByKeyAndIdentifier) {
+    std::vector<coilServiceNode*> live;
+    for (uint32_t vlan = 1; vlan <= 3000; vlan++) live.push_back(addService("1", vlan));
+    for (uint32_t vlan = 1; vlan <= 3000; vlan += 2) {
+        coilServiceNode* sr = live[vlan - 1];
+        coilServiceIdNode* id = findCoilServiceIdNode(sr->serviceId);
+        coilRemoveServiceId(id);
+        std::free(id);
+        coilRemoveServiceNode(sr);
+        std::free(sr);
+        live[vlan - 1] = nullptr;
+    }
+    for (uint32_t vlan = 1; vlan <= 3000; vlan++) {
+        coilServiceNode* sr = live[vlan - 1];
+        EXPECT_EQ(findCoilServiceNode("1", vlan), sr) << vlan;
+        if (sr != nullptr) {
+            EXPECT_EQ(coilFindServiceById(sr->serviceId), sr) << vlan;
+        }
+        EXPECT_EQ(coilFindServiceById(vlan * 2 - 1), nullptr) << "identifier " << vlan * 2 - 1 << " left";
+    }
+}
+
 }  // namespace
