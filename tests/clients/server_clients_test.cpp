@@ -183,6 +183,23 @@ TEST_F(ClientDaemons, ALoopIsReportedOnceAndTheServiceWaitsForANewStartPoll) {
     EXPECT_EQ(got[0].egress.port, 1);
 }
 
+// A Start Poll within the interval of the last one is applied and its poll
+// waits for the interval's end (here 4 s after the first, 3 s after it).
+TEST_F(ClientDaemons, AStartPollWithinTheIntervalStartsItsPollAtTheIntervalsEnd) {
+    coiltest::giveLink({port(1, 1)});
+    Client a(run_.path);
+    a.registerService("ospf", 100);
+    a.start("ospf", 100, 1, 4, {{1, 1}});
+    ASSERT_EQ(h_.framesOut().size(), 1u);
+    h_.advance(1);
+    a.start("ospf", 100, 1, 4, {{1, 1}});
+    h_.clearFrames();
+    h_.advance(2);
+    EXPECT_TRUE(h_.framesOut().empty()) << "started before the interval's end";
+    h_.advance(2);
+    EXPECT_EQ(h_.framesOut().size(), 1u);
+}
+
 // The daemon bounds what it queues for a client that reads nothing at 8 KiB
 // (framed messages of 1176 bytes); beyond that it drops, never blocks, and
 // the queue drains in order once the client reads.
