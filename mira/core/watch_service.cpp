@@ -7,6 +7,7 @@
 
 #include "miracommon.h"
 #include "mira/core/core_internal.h"
+#include "mira/core/flat_port_table.h"
 #include "mira/core/switch_backend.h"
 #include "watch.h"
 
@@ -14,28 +15,23 @@ namespace mira {
 
 namespace {
 
-// Counted per returned probe: ports of slots up to 255 and numbers up to 256
-// in a flat table (at slot * 257 + port), others hashed.
+// Counted per returned probe: in a flat table by port word, others hashed.
 struct State {
     std::vector<PortLoops> flatLoops;
     std::unordered_map<uint32_t, PortLoops> loops;
     WatchSink sink;
 
     PortLoops* find(uint32_t word) {
-        const uint32_t slot = word >> 16, port = word & 0xffff;
-        if (slot > 255 || port > 256) {
+        if (!flatPortWord(word)) {
             auto it = loops.find(word);
             return it == loops.end() ? nullptr : &it->second;
         }
-        const size_t i = size_t(slot) * 257 + port;
-        return i < flatLoops.size() ? &flatLoops[i] : nullptr;
+        return flatPortIndex(word) < flatLoops.size() ? &flatLoops[flatPortIndex(word)] : nullptr;
     }
     PortLoops& at(uint32_t word) {
-        const uint32_t slot = word >> 16, port = word & 0xffff;
-        if (slot > 255 || port > 256) return loops[word];
-        const size_t i = size_t(slot) * 257 + port;
-        if (i >= flatLoops.size()) flatLoops.resize(i + 1);
-        return flatLoops[i];
+        if (!flatPortWord(word)) return loops[word];
+        if (flatPortIndex(word) >= flatLoops.size()) flatLoops.resize(flatPortIndex(word) + 1);
+        return flatLoops[flatPortIndex(word)];
     }
 };
 

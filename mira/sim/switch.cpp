@@ -61,9 +61,9 @@ void installModel(std::unique_ptr<Model> fresh) {
 void Model::indexPort(uint32_t word, Port* p) {
     ++gModelShape;
     portByWord[word] = p;
-    if (!flatLifWord(word)) return;
-    if (lifSlot(word) >= portTable.size()) portTable.resize(lifSlot(word) + 1);
-    portTable[lifSlot(word)] = p;
+    if (!flatPortWord(word)) return;
+    if (flatPortIndex(word) >= portTable.size()) portTable.resize(flatPortIndex(word) + 1);
+    portTable[flatPortIndex(word)] = p;
 }
 
 Port* Model::portByHash(uint32_t word) const {
@@ -87,9 +87,9 @@ void Model::indexVlan(uint32_t instance, Vlan* vlan) {
 void Model::indexLif(uint32_t word, Lif* l) {
     ++gModelShape;
     lifByWord[word] = l;
-    if (!flatLifWord(word)) return;
-    if (lifSlot(word) >= lifTable.size()) lifTable.resize(lifSlot(word) + 1);
-    lifTable[lifSlot(word)] = l;
+    if (!flatPortWord(word)) return;
+    if (flatPortIndex(word) >= lifTable.size()) lifTable.resize(flatPortIndex(word) + 1);
+    lifTable[flatPortIndex(word)] = l;
 }
 
 Lif* Model::lifByHash(uint32_t word) const {

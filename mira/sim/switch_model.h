@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "mira/core/flat_port_table.h"
 #include "mira/sim/switch.h"
 #include "vlanlib.h"
 
@@ -88,10 +89,8 @@ struct CpuEntryHash {
 };
 
 // The flat tables' ranges: VLAN instances below kFlatVlanInstances, port
-// words of slots up to 255 and ports up to 256 (at slot * 257 + port).
+// words as mira/core/flat_port_table.h says.
 inline constexpr uint32_t kFlatVlanInstances = 1u << 16;
-inline size_t lifSlot(uint32_t word) { return size_t(wordSlot(word)) * 257 + wordPort(word); }
-inline bool flatLifWord(uint32_t word) { return wordSlot(word) <= 255 && wordPort(word) <= 256; }
 
 struct Model {
     uint64_t generation = 0;
@@ -123,12 +122,12 @@ struct Model {
 
     // Inline: several run per received frame.
     Port* port(uint32_t word) const {
-        if (!flatLifWord(word)) return portByHash(word);
-        return lifSlot(word) < portTable.size() ? portTable[lifSlot(word)] : nullptr;
+        if (!flatPortWord(word)) return portByHash(word);
+        return flatPortIndex(word) < portTable.size() ? portTable[flatPortIndex(word)] : nullptr;
     }
     Lif* lif(uint32_t word) const {
-        if (!flatLifWord(word)) return lifByHash(word);
-        return lifSlot(word) < lifTable.size() ? lifTable[lifSlot(word)] : nullptr;
+        if (!flatPortWord(word)) return lifByHash(word);
+        return flatPortIndex(word) < lifTable.size() ? lifTable[flatPortIndex(word)] : nullptr;
     }
     Vlan* vlanByInstance(uint32_t instance) const {
         return instance < vlanTable.size() ? vlanTable[instance] : largeVlanByInstance(instance);
