@@ -116,11 +116,9 @@ void prefetchQueued(const Descriptor& d) {
     const Model& m = model();
     const size_t mask = d.ring.size() - 1;
     auto queued = [&](size_t i) -> const Queued& { return d.ring[(d.head + i) & mask]; };
-    if (d.count > 2) {
-        const Queued& q = queued(2);
-        __builtin_prefetch(q.bytes.data());
-        if (const Vlan* v = m.vlanByInstance(q.meta.vlanIfInstance)) __builtin_prefetch(v);
-    }
+    if (d.count > 3) __builtin_prefetch(queued(3).bytes.data());
+    if (d.count > 2)
+        if (const Vlan* v = m.vlanByInstance(queued(2).meta.vlanIfInstance)) __builtin_prefetch(v);
     if (d.count > 1)
         if (const Vlan* v = m.vlanByInstance(queued(1).meta.vlanIfInstance); v && !v->memberByWord.empty()) {
             __builtin_prefetch(v->memberByWord.data());

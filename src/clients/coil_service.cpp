@@ -112,7 +112,7 @@ int configCoilService(coilServiceNode* request, cmRequest_t* context) {
         if (std::strcmp(sr->hdr.clientId, "2") != 0)
             COIL_MESSAGE(context, "ERROR: An active session already exists for \"%s:%s\" !\n",
                          std::strcmp(sr->hdr.clientId, "1") == 0 ? "CLI" : sr->hdr.clientId, vlanIf->name);
-        std::free(sr);
+        coilFreeServiceNode(sr);
         return 0;
     }
     sr->serviceId = coilNextServiceId();
@@ -178,7 +178,7 @@ int createCoilServiceNode(coilServiceNode* request) {
     vlanIf_t* vlanIf = nullptr;
     if (vlanLibGetVlanIfByInstance(request->hdr.vlanIfInstance, &vlanIf) != 1 || vlanIf == nullptr) {
         COIL_TRACE("Invalid Vlan %u specified!", request->hdr.vlanIfInstance);
-        std::free(sr);
+        coilFreeServiceNode(sr);
         return 1;
     }
     std::memcpy(sr, request, sizeof *sr);
@@ -190,7 +190,7 @@ int createCoilServiceNode(coilServiceNode* request) {
 
     if (coilInsertServiceNode(sr) != 0) {
         COIL_TRACE("creating COIL Service Node failed!\n");
-        std::free(sr);
+        coilFreeServiceNode(sr);
         return 1;
     }
     sr->serviceId = coilNextServiceId();
@@ -227,7 +227,7 @@ uint32_t coilNodeCleanup(coilServiceNode* sr) {
     }
     coilWatch(WATCH_SERVICE_REMOVED, sr);
     coilRemoveServiceNode(sr);
-    std::free(sr);
+    coilFreeServiceNode(sr);
     coilGlobal.coilClients--;
     return coilGlobal.coilClients;
 }

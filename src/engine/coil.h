@@ -184,10 +184,11 @@ static_assert(coilLineOf(offsetof(coilServiceNode, hdr.vlanIfInstance)) ==
 static_assert(coilLineOf(offsetof(coilServiceNode, target.pollType)) + 1 ==
               coilLineOf(offsetof(coilServiceNode, serviceStats.statusFlag) + 3));
 
-// A zeroed service record for the key tree, freed with free(). Aligned to
-// a cache line, so that what each received frame reads and writes (the
-// lines coilPrefetchForReceive names) lies on three lines of the record.
+// A zeroed service record for the key tree, freed with coilFreeServiceNode.
+// Aligned to a cache line, so that what each received frame reads and
+// writes (the lines coilPrefetchForReceive names) lies on three lines.
 coilServiceNode* coilAllocServiceNode(void);
+void coilFreeServiceNode(coilServiceNode* sr);
 // Starts loading those lines, for a frame that names the service: the
 // loads overlap other work instead of following one another.
 inline void coilPrefetchForReceive(const coilServiceNode* sr) {

@@ -15,16 +15,16 @@ coilRecvPdu_t coilRecvPdu;
 
 // In a storm, frames wait behind the one just read. Each needs the index
 // slot of its identifier and then three lines of its service, the one
-// found through the other: started a frame apart (the slot two frames
-// ahead, the service one frame ahead), their cache misses overlap this
-// frame's work instead of following one another.
+// found through the other: the slot is started three frames ahead and the
+// service two, so each load has two frames' work to arrive in, and the
+// loads of several frames overlap instead of following one another.
 static void prefetchQueuedFrames(void) {
-    kypktQueued_t next[2];
-    const int n = peekKypkt(coilGlobal.gCoilRxTxFd, next, 2);
+    kypktQueued_t next[3];
+    const int n = peekKypkt(coilGlobal.gCoilRxTxFd, next, 3);
     auto serviceIdOf = [](const kypktQueued_t& q) { return coilGetBe32(q.frame + COIL_PDU_OFF_TLV_SERVICE); };
-    if (n > 1 && next[1].length >= COIL_PDU_LENGTH) coilIndexPrefetch(&coilGlobal.idIndex, serviceIdOf(next[1]));
-    if (n > 0 && next[0].length >= COIL_PDU_LENGTH)
-        if (const coilServiceNode* sr = coilFindServiceById(serviceIdOf(next[0]))) coilPrefetchForReceive(sr);
+    if (n > 2 && next[2].length >= COIL_PDU_LENGTH) coilIndexPrefetch(&coilGlobal.idIndex, serviceIdOf(next[2]));
+    if (n > 1 && next[1].length >= COIL_PDU_LENGTH)
+        if (const coilServiceNode* sr = coilFindServiceById(serviceIdOf(next[1]))) coilPrefetchForReceive(sr);
 }
 
 int rxCoilPdu(int, void*, int, int, int cond) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "engine/coil.h"
+#include "engine/coil_record_pool.h"
 #include "frame/coil_log.h"
 
 static constexpr const char* coilUnit = "coil_lib";
@@ -144,13 +145,14 @@ coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
     return sr == nullptr ? nullptr : sr->idNode;
 }
 
-coilServiceNode* coilAllocServiceNode(void) {
-    constexpr size_t kLine = 64;
-    constexpr size_t kSize = (sizeof(coilServiceNode) + kLine - 1) / kLine * kLine;
-    void* sr = std::aligned_alloc(kLine, kSize);
-    if (sr != nullptr) std::memset(sr, 0, kSize);
-    return static_cast<coilServiceNode*>(sr);
-}
+namespace {
+constexpr size_t kLine = 64;
+coilRecordPool_t servicePool{(sizeof(coilServiceNode) + kLine - 1) / kLine * kLine};
+}  // namespace
+
+coilServiceNode* coilAllocServiceNode(void) { return static_cast<coilServiceNode*>(coilPoolAlloc(&servicePool)); }
+
+void coilFreeServiceNode(coilServiceNode* sr) { coilPoolFree(&servicePool, sr); }
 
 uint32_t coilNextServiceId(void) {
     coilGlobal.gServiceId = coilGlobal.gServiceId == 0xFFFFFFFEu ? 1 : coilGlobal.gServiceId + 1;
@@ -166,7 +168,7 @@ coilServiceIdNode* coilEnterServiceId(coilServiceNode* sr) {
         // The identifier is still held by a live service: undo the creation.
         std::free(id);
         coilRemoveServiceNode(sr);
-        std::free(sr);
+        coilFreeServiceNode(sr);
         return nullptr;
     }
     return id;

@@ -12,11 +12,11 @@ namespace {
 
 // Inserts and gives an identifier, as the creation paths do; nullptr when refused.
 coilServiceNode* addService(const std::string& clientId, uint32_t vlan) {
-    auto* sr = static_cast<coilServiceNode*>(std::calloc(1, sizeof(coilServiceNode)));
+    coilServiceNode* sr = coilAllocServiceNode();
     coilCopyText(sr->hdr.clientId, sizeof sr->hdr.clientId, clientId.c_str());
     sr->hdr.vlanIfInstance = vlan;
     if (coilInsertServiceNode(sr) != 0) {
-        std::free(sr);
+        coilFreeServiceNode(sr);
         return nullptr;
     }
     sr->serviceId = coilNextServiceId();
@@ -69,7 +69,7 @@ TEST(Registry, AmongManyEachServiceIsFoundByKeyAndIdentifier) {
         coilRemoveServiceId(id);
         std::free(id);
         coilRemoveServiceNode(sr);
-        std::free(sr);
+        coilFreeServiceNode(sr);
         live[vlan - 1] = nullptr;
     }
     for (uint32_t vlan = 1; vlan <= 3000; vlan++) {
