@@ -34,7 +34,7 @@ struct Filter {
 };
 
 struct Queued {
-    std::vector<uint8_t> bytes;  // keeps its capacity when the slot is reused
+    std::vector<uint8_t, ArenaAllocator<uint8_t>> bytes;  // keeps its capacity when the slot is reused
     CpuMeta meta{};
     uint32_t filterId = 0;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mira/core/flat_port_table.h"
+#include "mira/sim/record_arena.h"
 #include "mira/sim/switch.h"
 #include "vlanlib.h"
 
@@ -28,6 +29,7 @@ struct Vlan;
 struct Hub;
 
 struct Port {
+    MIRA_ARENA_RECORD(Port)
     pif_t rec{};
     uint32_t word = 0;
     Lif* lif = nullptr;  // its own logical port, or its trunk
@@ -44,6 +46,7 @@ struct Hub {
 
 // On a line of its own: verification reads its record and flag per frame.
 struct alignas(64) Member {
+    MIRA_ARENA_RECORD(Member)
     vpif_t rec{};
     Lif* lif = nullptr;
     Vlan* vlan = nullptr;
@@ -51,6 +54,7 @@ struct alignas(64) Member {
 };
 
 struct Lif {
+    MIRA_ARENA_RECORD(Lif)
     lif_t rec{};
     uint32_t word = 0;
     uint32_t ifIndex = 0;
@@ -62,13 +66,14 @@ struct Lif {
 // Aligned to a cache line: a received frame's lookups read the record,
 // `deleting` and where the flat member table lies from one line.
 struct alignas(64) Vlan {
+    MIRA_ARENA_RECORD(Vlan)
     vlanIf_t rec{};
     bool deleting = false;
     // The members flat, in the order of `members`, for what runs per frame
     // and per copy sent (the lookup by port, the walk of a tick's sends): a
     // scan of a few words instead of a walk of tree nodes. Kept by
     // addMember and removeMember.
-    std::vector<std::pair<uint32_t, Member*>> memberByWord;
+    std::vector<std::pair<uint32_t, Member*>, ArenaAllocator<std::pair<uint32_t, Member*>>> memberByWord;
     std::map<uint32_t, std::unique_ptr<Member>> members;  // by logical port word
 };
 

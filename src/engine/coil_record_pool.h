@@ -1,7 +1,7 @@
-// Fixed-size records carved from 2 MiB chunks that the kernel may back with
-// huge pages. A storm of returned probes touches service records scattered
-// over tens of megabytes; on 4 KiB pages nearly every one of those loads
-// also misses the TLB, which costs more than the load itself.
+// Fixed-size records carved from the platform's large-page chunks. A storm
+// of returned probes touches service records scattered over tens of
+// megabytes; on small pages nearly every one of those loads also misses
+// the TLB, which costs more than the load itself.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 // time only through these calls, so a simulated platform can run it on
 // virtual time.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -29,3 +30,10 @@ time_t miraTime(time_t* out);
 // asctime(localtime(t)) of the platform's clock: 24 characters and a newline,
 // in a static buffer.
 const char* miraAsctime(time_t t);
+
+// A zeroed block of `size` bytes (a multiple of 2 MiB) aligned to 2 MiB,
+// for records allocated by the thousand: the platform backs it with large
+// pages where it can, so that loads scattered over many megabytes of
+// records do not also miss the page-table caches. Never given back. Null
+// when no memory can be mapped.
+void* miraMapLargeChunk(size_t size);

@@ -2,7 +2,10 @@
 // refusal of an identifier that a live service still holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,32 @@ TEST(Registry, AmongManyEachServiceIsFoundByKeyAndIdentifier) {
         }
         EXPECT_EQ(coilFindServiceById(vlan * 2 - 1), nullptr) << "identifier " << vlan * 2 - 1 << " left";
     }
+}
+
+// Records come from large chunks: across several chunks every record is on
+// its own cache line, none overlaps another, and one given again after
+// another left is zeroed.
+TEST(Registry, ServiceRecordsAreLineAlignedDistinctAndZeroedWhenReused) {
+    std::vector<coilServiceNode*> records;
+    for (int i = 0; i < 3000; i++) {  // about 4.8 MB: more than two chunks
+        coilServiceNode* sr = coilAllocServiceNode();
+        ASSERT_NE(sr, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(sr) % 64, 0u);
+        std::memset(sr, i % 251 + 1, sizeof *sr);
+        records.push_back(sr);
+    }
+    for (int i = 0; i < 3000; i++) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(records[size_t(i)]);
+        EXPECT_EQ(bytes[0], i % 251 + 1) << i;
+        EXPECT_EQ(bytes[sizeof(coilServiceNode) - 1], i % 251 + 1) << i;
+    }
+    for (int i = 0; i < 3000; i += 2) coilFreeServiceNode(records[size_t(i)]);
+    for (int i = 0; i < 3000; i += 2) {
+        records[size_t(i)] = coilAllocServiceNode();
+        const auto* bytes = reinterpret_cast<const unsigned char*>(records[size_t(i)]);
+        EXPECT_EQ(std::count(bytes, bytes + sizeof(coilServiceNode), 0), ptrdiff_t(sizeof(coilServiceNode))) << i;
+    }
+    for (coilServiceNode* sr : records) coilFreeServiceNode(sr);
 }
 
 }  // namespace
