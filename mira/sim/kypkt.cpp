@@ -48,6 +48,7 @@ struct Descriptor {
     std::unordered_map<uint16_t, std::vector<Filter>> filtersByTag;
     std::unordered_map<uint32_t, uint16_t> tagOfFilter;
     std::vector<Queued> ring;  // size is a power of two
+    size_t mask = 0;           // its size less one, kept: the reader wraps with it per frame
     size_t head = 0;
     size_t count = 0;
     uint64_t reads = 0;  // frames read so far: the next one's sequence number
@@ -60,11 +61,12 @@ struct Descriptor {
     Queued& pushSlot() {
         if (count == ring.size()) {
             std::vector<Queued> bigger(ring.empty() ? 64 : ring.size() * 2);
-            for (size_t i = 0; i < count; ++i) bigger[i] = std::move(ring[(head + i) & (ring.size() - 1)]);
+            for (size_t i = 0; i < count; ++i) bigger[i] = std::move(ring[(head + i) & mask]);
             ring = std::move(bigger);
+            mask = ring.size() - 1;
             head = 0;
         }
-        return ring[(head + count++) & (ring.size() - 1)];
+        return ring[(head + count++) & mask];
     }
 };
 
@@ -114,8 +116,7 @@ void raiseSignal(Descriptor& d) {
 // handed on with the frame, so its verification does not find them again.
 void prefetchQueued(const Descriptor& d) {
     const Model& m = model();
-    const size_t mask = d.ring.size() - 1;
-    auto queued = [&](size_t i) -> const Queued& { return d.ring[(d.head + i) & mask]; };
+    auto queued = [&](size_t i) -> const Queued& { return d.ring[(d.head + i) & d.mask]; };
     if (d.count > 3) __builtin_prefetch(queued(3).bytes.data());
     if (d.count > 2)
         if (const Vlan* v = m.vlanByInstance(queued(2).meta.vlanIfInstance)) __builtin_prefetch(v);
@@ -312,7 +313,7 @@ int SimSwitch::recvKypkt(int fd, uint8_t* frame, uint32_t maxLength, uint32_t* s
     else
         gHandedFrame.shape = 0;
     ++d->reads;
-    d->head = (d->head + 1) & (d->ring.size() - 1);
+    d->head = (d->head + 1) & d->mask;
     if (--d->count == 0) clearSignal(*d);
     return int(n);
 }
@@ -322,7 +323,7 @@ int SimSwitch::peekKypkt(int fd, kypktQueued_t* out, int max) {
     if (!d || !out || max <= 0) return 0;
     const size_t n = std::min(size_t(max), d->count);
     for (size_t i = 0; i < n; ++i) {
-        const Queued& q = d->ring[(d->head + i) & (d->ring.size() - 1)];
+        const Queued& q = d->ring[(d->head + i) & d->mask];
         out[i] = kypktQueued_t{q.bytes.data(), uint32_t(q.bytes.size()), q.meta.vlanIfInstance};
     }
     prefetchQueued(*d);
