@@ -11,9 +11,27 @@ namespace mira::sw {
 
 namespace {
 
-constexpr size_t kChunk = size_t(2) << 20;
 constexpr size_t kSmallest = 64;
-constexpr size_t kLargest = 64 * 1024;  // larger blocks come from the C heap
+
+// Blocks beyond the largest class, and every block under AddressSanitizer.
+void* heapBlock(size_t bytes) {
+    void* block = std::aligned_alloc(kSmallest, (bytes + kSmallest - 1) / kSmallest * kSmallest);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+}  // namespace
+
+// Under AddressSanitizer every block comes from the C heap, so that a use
+// after free or a leak is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+void* arenaAllocate(size_t bytes) { return heapBlock(bytes); }
+void arenaFree(void* block, size_t) { std::free(block); }
+#else
+namespace {
+
+constexpr size_t kChunk = size_t(2) << 20;
+constexpr size_t kLargest = size_t{64} * 1024;
 constexpr size_t kClasses = std::countr_zero(kLargest / kSmallest) + 1;
 
 struct Arena {
@@ -23,18 +41,17 @@ struct Arena {
 };
 Arena gArena;
 
+void pushFree(void* block, size_t sizeClass) {
+    *static_cast<void**>(block) = gArena.freeLists[sizeClass];
+    gArena.freeLists[sizeClass] = block;
+}
+
 size_t classOf(size_t bytes) { return bytes <= kSmallest ? 0 : std::bit_width(bytes - 1) - std::countr_zero(kSmallest); }
 
 }  // namespace
 
-// Under AddressSanitizer every block comes from the C heap, so that a use
-// after free or a leak is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-void* arenaAllocate(size_t bytes) { return ::operator new(bytes, std::align_val_t(kSmallest)); }
-void arenaFree(void* block, size_t) { ::operator delete(block, std::align_val_t(kSmallest)); }
-#else
 void* arenaAllocate(size_t bytes) {
-    if (bytes > kLargest) return ::operator new(bytes, std::align_val_t(kSmallest));
+    if (bytes > kLargest) return heapBlock(bytes);
     const size_t c = classOf(bytes);
     const size_t size = kSmallest << c;
     if (void* block = gArena.freeLists[c]) {
@@ -45,7 +62,7 @@ void* arenaAllocate(size_t bytes) {
         // A chunk's rest, smaller than this block, goes to the free lists.
         for (size_t k = c; k-- > 0;)
             while (gArena.carveLeft >= (kSmallest << k)) {
-                arenaFree(gArena.carve, kSmallest << k);
+                pushFree(gArena.carve, k);
                 gArena.carve += kSmallest << k;
                 gArena.carveLeft -= kSmallest << k;
             }
@@ -61,10 +78,8 @@ void* arenaAllocate(size_t bytes) {
 
 void arenaFree(void* block, size_t bytes) {
     if (block == nullptr) return;
-    if (bytes > kLargest) return ::operator delete(block, std::align_val_t(kSmallest));
-    void*& head = gArena.freeLists[classOf(bytes)];
-    *static_cast<void**>(block) = head;
-    head = block;
+    if (bytes > kLargest) return std::free(block);
+    pushFree(block, classOf(bytes));
 }
 #endif
 

@@ -27,6 +27,6 @@ struct ArenaAllocator {
 // For a record type: `new` and `delete` of it go through the arena.
 #define MIRA_ARENA_RECORD(T) \
     static void* operator new(size_t bytes) { return mira::sw::arenaAllocate(bytes); } \
-    static void operator delete(void* block, size_t bytes) { mira::sw::arenaFree(block, bytes); }
+    static void operator delete(void* block) { mira::sw::arenaFree(block, sizeof(T)); }
 
 }  // namespace mira::sw

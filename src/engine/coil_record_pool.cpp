@@ -30,7 +30,6 @@ void* coilPoolAlloc(coilRecordPool_t* pool) {
             if (chunk == nullptr) return nullptr;
             pool->carve = chunk;
             pool->carveLeft = kChunk;
-            pool->chunks++;
         }
         block = pool->carve;
         pool->carve += pool->blockSize;
