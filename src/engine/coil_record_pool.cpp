@@ -5,13 +5,8 @@
 
 #include "miracommon.h"
 
-namespace {
-constexpr size_t kChunk = size_t(2) << 20;
-}  // namespace
-
-// Under AddressSanitizer each block comes from the C heap, so that a use
-// after free or a leaked record is still caught.
-#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer each block comes from the C heap (miracommon.h).
+#if defined(MIRA_ADDRESS_SANITIZER)
 void* coilPoolAlloc(coilRecordPool_t* pool) {
     void* block = std::aligned_alloc(64, pool->blockSize);
     if (block != nullptr) std::memset(block, 0, pool->blockSize);
@@ -20,6 +15,8 @@ void* coilPoolAlloc(coilRecordPool_t* pool) {
 
 void coilPoolFree(coilRecordPool_t*, void* block) { std::free(block); }
 #else
+static constexpr size_t kChunk = size_t(2) << 20;
+
 void* coilPoolAlloc(coilRecordPool_t* pool) {
     void* block = pool->freeList;
     if (block != nullptr) {

@@ -31,6 +31,18 @@ time_t miraTime(time_t* out);
 // in a static buffer.
 const char* miraAsctime(time_t t);
 
+// Set where AddressSanitizer watches the build (GCC and clang tell it
+// differently): allocators built on large chunks then take every block
+// from the C heap instead, so that leaks and uses after free stay visible
+// (the leak checker does not look for pointers inside the chunks).
+#if defined(__SANITIZE_ADDRESS__)
+#define MIRA_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIRA_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 // A zeroed block of `size` bytes (a multiple of 2 MiB) aligned to 2 MiB,
 // for records allocated by the thousand: the platform backs it with large
 // pages where it can, so that loads scattered over many megabytes of
