@@ -608,8 +608,10 @@ std::vector<SwitchPortInfo> LinuxSwitch::listPorts() {
         info.adminUp = !disabled_.count(w);
         info.linkUp = k && k->up();
         info.state = bport ? stateName(bport->portState) : "unknown";
-        for (const auto& [instance, m] : p->lif->vlans)
-            info.vlans += (info.vlans.empty() ? "" : ",") + std::string(m->vlan->rec.name);
+        for (const auto& [instance, m] : p->lif->vlans) {
+            if (!info.vlans.empty()) info.vlans += ',';
+            info.vlans += m->vlan->rec.name;
+        }
         out.push_back(std::move(info));
     }
     return out;
