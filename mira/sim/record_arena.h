@@ -1,8 +1,8 @@
 // Memory for the simulated switch's records that a received frame reads
-// (VLANs, their member tables and members, queued frames): carved from
-// the platform's large-page chunks, so that a storm's loads scattered over
-// thousands of VLANs miss no page-table cache. Sizes round up to a power
-// of two of at least a cache line; each size keeps its freed blocks.
+// (VLANs, their member tables and members, queued frames): from the
+// platform's record pools on large pages (miracommon.h), so that a storm's
+// loads scattered over thousands of VLANs miss no page-table cache. Sizes
+// round up to a power of two of at least a cache line, a pool each.
 #pragma once
 #include <cstddef>
 

@@ -6,8 +6,8 @@
 #include <unordered_map>
 
 #include "engine/coil.h"
-#include "engine/coil_record_pool.h"
 #include "frame/coil_log.h"
+#include "miracommon.h"
 
 static constexpr const char* coilUnit = "coil_lib";
 
@@ -146,13 +146,12 @@ coilServiceIdNode* findCoilServiceIdNode(uint32_t serviceId) {
 }
 
 namespace {
-constexpr size_t kLine = 64;
-coilRecordPool_t servicePool{(sizeof(coilServiceNode) + kLine - 1) / kLine * kLine};
+miraRecordPool_t servicePool{sizeof(coilServiceNode)};
 }  // namespace
 
-coilServiceNode* coilAllocServiceNode(void) { return static_cast<coilServiceNode*>(coilPoolAlloc(&servicePool)); }
+coilServiceNode* coilAllocServiceNode(void) { return static_cast<coilServiceNode*>(miraPoolAlloc(&servicePool)); }
 
-void coilFreeServiceNode(coilServiceNode* sr) { coilPoolFree(&servicePool, sr); }
+void coilFreeServiceNode(coilServiceNode* sr) { miraPoolFree(&servicePool, sr); }
 
 uint32_t coilNextServiceId(void) {
     coilGlobal.gServiceId = coilGlobal.gServiceId == 0xFFFFFFFEu ? 1 : coilGlobal.gServiceId + 1;

@@ -31,21 +31,16 @@ time_t miraTime(time_t* out);
 // in a static buffer.
 const char* miraAsctime(time_t t);
 
-// Set where AddressSanitizer watches the build (GCC and clang tell it
-// differently): allocators built on large chunks then take every block
-// from the C heap instead, so that leaks and uses after free stay visible
-// (the leak checker does not look for pointers inside the chunks).
-#if defined(__SANITIZE_ADDRESS__)
-#define MIRA_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MIRA_ADDRESS_SANITIZER 1
-#endif
-#endif
-
-// A zeroed block of `size` bytes (a multiple of 2 MiB) aligned to 2 MiB,
-// for records allocated by the thousand: the platform backs it with large
-// pages where it can, so that loads scattered over many megabytes of
-// records do not also miss the page-table caches. Never given back. Null
-// when no memory can be mapped.
-void* miraMapLargeChunk(size_t size);
+// Records of one size allocated by the thousand, zeroed and on cache lines,
+// carved from 2 MiB chunks that the platform backs with large pages where
+// it can: loads scattered over many megabytes of records then do not also
+// miss the page-table caches. Freed blocks wait for reuse in their pool;
+// chunks are never given back.
+struct miraRecordPool_t {
+    size_t blockSize = 0;      // rounded up to a cache line by the first allocation
+    void* freeList = nullptr;  // freed blocks, linked through their first word
+};
+// A zeroed block, or null when no memory can be mapped.
+void* miraPoolAlloc(miraRecordPool_t* pool);
+// Returns a block to its pool; null is ignored.
+void miraPoolFree(miraRecordPool_t* pool, void* block);

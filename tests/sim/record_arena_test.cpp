@@ -1,6 +1,6 @@
 // The simulated switch's record arena: blocks of every size class, mixed,
-// are on cache lines and never overlap, also when freed blocks are given
-// again and a chunk's rest is handed out.
+// are on cache lines and never overlap, also across chunks and when freed
+// blocks are given again.
 #include <gtest/gtest.h>
 
 #include <cstdint>
