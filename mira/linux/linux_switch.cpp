@@ -111,6 +111,23 @@ void LinuxSwitch::onNetlink() {
     if (!netlink_.readEvents(&view_)) return;
     report(model_.sync(view_));
     syncReceivers();
+    keepCutPortsDisabled();
+}
+
+// The kernel puts a bridge port back to forwarding when its carrier comes
+// back, and any program may set a port's state: a port cut for a loop stays
+// cut until the daemon itself enables it.
+void LinuxSwitch::keepCutPortsDisabled() {
+    if (options_.cutByLinkDown) return;  // a link an operator brings up is theirs
+    std::set<int> bridgePorts;
+    for (uint32_t w : disabled_)
+        if (const Port* p = model_.port(w)) bridgePorts.insert(p->lif->ifindex);
+    for (int ifindex : bridgePorts) {
+        const KernelLink* k = view_.link(ifindex);
+        if (!k || k->portState < 0 || k->portState == BR_STATE_DISABLED) continue;
+        log("WARNING", k->name + " went to " + stateName(k->portState) + " while disabled for a loop: disabled again");
+        bridgePortState(ifindex, BR_STATE_DISABLED);
+    }
 }
 
 void LinuxSwitch::report(const std::vector<VlanChange>& changes) {

@@ -117,6 +117,7 @@ class LinuxSwitch final : public SwitchBackend {
     void onNetlink();
     void report(const std::vector<VlanChange>& changes);
     void syncReceivers();
+    void keepCutPortsDisabled();
     void raiseSignal();
     void clearSignal();
     bool linkUp(const Lif& lif) const;

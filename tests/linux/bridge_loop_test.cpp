@@ -76,10 +76,10 @@ class LinuxBridge : public ::testing::Test {
     }
 };
 
-TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldAndCutAgainAndSigtermRestores) {
+TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldThroughALinkFlapAndCutAgainAndSigtermRestores) {
     CoildProcess d;
     ASSERT_TRUE(startCoild(d)) << d.errors();
-    ASSERT_EQ(d.ctl({"configure", "br0", "interval", "1", "disable-port", "2"}).status, 0);
+    ASSERT_EQ(d.ctl({"configure", "br0", "interval", "1", "disable-port", "3"}).status, 0);
     const std::string capture = d.base + "/p3.txt";
     const bool tcpdump = run("command -v tcpdump");
     if (tcpdump) run("timeout 3 tcpdump -i p3 -c 1 -nn -e ether proto 0x8100 > " + capture + " &");
@@ -96,8 +96,14 @@ TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldAndCutAgainAndSigtermRes
         EXPECT_NE(coiltest::readFile(capture).find("vlan 0"), std::string::npos) << "a priority-tagged probe on p3";
     }
 
+    // The kernel forwards again on a port whose carrier comes back: the cut holds.
+    const std::string peer = "h" + cut.substr(1);
+    ASSERT_TRUE(run("ip link set " + peer + " down && ip link set " + peer + " up"));
+    EXPECT_TRUE(within(2, [&] { return d.log().find(cut + " went to forwarding") != std::string::npos; })) << d.log();
+    EXPECT_TRUE(within(1, [&] { return portState(cut) == "disabled"; }));
+
     // The hold timer enables it again; the loop is still there, so it is cut again.
-    ASSERT_TRUE(within(6, [&] { return coiltest::countOf(d.log(), "Disabling port") >= 2; })) << d.log();
+    ASSERT_TRUE(within(8, [&] { return coiltest::countOf(d.log(), "Disabling port") >= 2; })) << d.log();
 
     ASSERT_EQ(d.terminate(), 0);
     for (const char* p : {"p1", "p2", "p3"}) EXPECT_EQ(portState(p), "forwarding") << p;
