@@ -1,4 +1,5 @@
-// Parsing of rtnetlink link messages into the kernel view, with libmnl.
+// Parsing of rtnetlink link and multicast database messages into the kernel
+// view, with libmnl.
 #include "mira/linux/kernel_view.h"
 
 #include <libmnl/libmnl.h>
@@ -36,6 +37,16 @@ Attrs<N> nested(const nlattr* nest) {
     return out;
 }
 
+// Calls fn for each attribute inside a nest: libmnl's nested walk, with the
+// casts C++ needs.
+template <typename Fn>
+void forEachNested(const nlattr* nest, Fn fn) {
+    const char* end = static_cast<const char*>(mnl_attr_get_payload(nest)) + mnl_attr_get_payload_len(nest);
+    for (const auto* a = static_cast<const nlattr*>(mnl_attr_get_payload(nest));
+         mnl_attr_ok(a, int(end - reinterpret_cast<const char*>(a))); a = mnl_attr_next(a))
+        fn(a);
+}
+
 std::string text(const nlattr* a) {
     if (!a) return "";
     const char* s = static_cast<const char*>(mnl_attr_get_payload(a));
@@ -59,25 +70,21 @@ bool u32(const nlattr* a, int* out) {
 void parseVlans(const nlattr* spec, std::map<uint16_t, PortVlan>* out) {
     out->clear();
     int rangeStart = -1;
-    // libmnl's nested walk, with the cast C++ needs.
-    for (const nlattr* a = static_cast<const nlattr*>(mnl_attr_get_payload(spec));
-         mnl_attr_ok(a, int(static_cast<const char*>(mnl_attr_get_payload(spec)) + mnl_attr_get_payload_len(spec) -
-                            reinterpret_cast<const char*>(a)));
-         a = mnl_attr_next(a)) {
-        if (mnl_attr_get_type(a) != IFLA_BRIDGE_VLAN_INFO) continue;
-        if (mnl_attr_get_payload_len(a) < sizeof(bridge_vlan_info)) continue;
+    forEachNested(spec, [&](const nlattr* a) {
+        if (mnl_attr_get_type(a) != IFLA_BRIDGE_VLAN_INFO) return;
+        if (mnl_attr_get_payload_len(a) < sizeof(bridge_vlan_info)) return;
         bridge_vlan_info info;
         std::memcpy(&info, mnl_attr_get_payload(a), sizeof info);
-        if (info.vid < 1 || info.vid > 4094) continue;
+        if (info.vid < 1 || info.vid > 4094) return;
         const PortVlan v{(info.flags & BRIDGE_VLAN_INFO_UNTAGGED) != 0, (info.flags & BRIDGE_VLAN_INFO_PVID) != 0};
         if (info.flags & BRIDGE_VLAN_INFO_RANGE_BEGIN) {
             rangeStart = info.vid;
-            continue;
+            return;
         }
         const int first = (info.flags & BRIDGE_VLAN_INFO_RANGE_END) && rangeStart > 0 ? rangeStart : info.vid;
         for (int vid = first; vid <= info.vid; ++vid) (*out)[uint16_t(vid)] = v;
         rangeStart = -1;
-    }
+    });
 }
 
 void parseLinkInfo(const nlattr* info, KernelLink* l) {
@@ -114,7 +121,36 @@ const KernelLink* KernelView::linkByName(const std::string& name) const {
     return nullptr;
 }
 
+// RTM_DELMDB: br_port_msg, then MDBA_MDB holding MDBA_MDB_ENTRY nests of
+// MDBA_MDB_ENTRY_INFO (struct br_mdb_entry, attributes may follow it).
+bool KernelView::applyGroupRemoval(const nlmsghdr* nlh) {
+    if (nlh->nlmsg_len < mnl_nlmsg_size(sizeof(br_port_msg))) return false;
+    const auto* bpm = static_cast<const br_port_msg*>(mnl_nlmsg_get_payload(nlh));
+    if (bpm->family != AF_BRIDGE) return false;
+    Attrs<MDBA_MAX + 1> attrs;
+    if (mnl_attr_parse(nlh, sizeof(br_port_msg), collect<MDBA_MAX + 1>, &attrs) != MNL_CB_OK) return false;
+    const nlattr* mdb = attrs[MDBA_MDB];
+    if (!mdb) return false;
+    bool any = false;
+    forEachNested(mdb, [&](const nlattr* entry) {
+        if (mnl_attr_get_type(entry) != MDBA_MDB_ENTRY) return;
+        forEachNested(entry, [&](const nlattr* info) {
+            if (mnl_attr_get_type(info) != MDBA_MDB_ENTRY_INFO || mnl_attr_get_payload_len(info) < sizeof(br_mdb_entry))
+                return;
+            br_mdb_entry e;
+            std::memcpy(&e, mnl_attr_get_payload(info), sizeof e);
+            if (e.addr.proto != 0 || e.ifindex != bpm->ifindex) return;  // not a layer-2 host entry
+            HostGroup g{int(bpm->ifindex), e.vid, {}};
+            std::memcpy(g.mac.data(), e.addr.u.mac_addr, 6);
+            removals_.removed.push_back(g);
+            any = true;
+        });
+    });
+    return any;
+}
+
 bool KernelView::apply(const nlmsghdr* nlh) {
+    if (nlh->nlmsg_type == RTM_DELMDB) return applyGroupRemoval(nlh);
     if (nlh->nlmsg_type != RTM_NEWLINK && nlh->nlmsg_type != RTM_DELLINK) return false;
     if (nlh->nlmsg_len < mnl_nlmsg_size(sizeof(ifinfomsg))) return false;
     const auto* ifi = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));

@@ -1,6 +1,7 @@
 // What the kernel says about its network interfaces, kept from rtnetlink
 // link messages (dumps and notifications): names, kinds, masters, link
-// state, bridge port states and bridge VLAN tables. Pure bookkeeping, fed
+// state, bridge port states and bridge VLAN tables; and which host entries
+// of the bridges' multicast databases were removed. Pure bookkeeping, fed
 // whole netlink messages, so it can be tested on recorded bytes.
 #pragma once
 #include <linux/netlink.h>
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace mira::lnx {
 
@@ -37,10 +40,27 @@ struct KernelLink {
     bool up() const { return adminUp && lowerUp; }
 };
 
+// A layer-2 entry of a bridge's multicast database that delivers to the
+// bridge itself (the host).
+struct HostGroup {
+    int bridge = 0;  // ifindex
+    uint16_t vid = 0;
+    std::array<uint8_t, 6> mac{};
+    auto operator<=>(const HostGroup&) const = default;
+};
+
+// Host entries removed since the last look, and whether some removals may
+// have gone unseen (the view was dumped anew: notifications were lost).
+struct GroupRemovals {
+    std::vector<HostGroup> removed;
+    bool someMissed = false;
+};
+
 class KernelView {
   public:
-    // Applies one RTM_NEWLINK / RTM_DELLINK message (link or bridge family).
-    // False when the message is not one of those or is malformed (ignored).
+    // Applies one RTM_NEWLINK / RTM_DELLINK message (link or bridge family)
+    // or RTM_DELMDB message. False when the message is not one of those or
+    // is malformed (ignored).
     bool apply(const nlmsghdr* message);
     // Applies every message of a buffer as read from a netlink socket.
     void applyAll(const void* buffer, size_t length);
@@ -48,10 +68,17 @@ class KernelView {
     const std::map<int, KernelLink>& links() const { return links_; }
     const KernelLink* link(int ifindex) const;
     const KernelLink* linkByName(const std::string& name) const;
-    void clear() { links_.clear(); }
+    void clear() {
+        links_.clear();
+        removals_.someMissed = true;
+    }
+    GroupRemovals takeGroupRemovals() { return std::exchange(removals_, {}); }
 
   private:
+    bool applyGroupRemoval(const nlmsghdr* message);
+
     std::map<int, KernelLink> links_;
+    GroupRemovals removals_;
 };
 
 }  // namespace mira::lnx

@@ -91,8 +91,9 @@ void LinuxSwitch::restore() {
     for (int ifindex : linksTakenDown_) netlink_.setLinkUp(ifindex, true);
     linksTakenDown_.clear();
     disabled_.clear();
-    for (const auto& [bridge, vid, mac] : mdbEntries_) netlink_.mdbEntry(false, bridge, vid, mac.data());
-    mdbEntries_.clear();
+    for (const HostGroup& g : groupsAdded_) netlink_.mdbEntry(false, g.bridge, g.vid, g.mac.data());
+    groupsAdded_.clear();
+    groupsWanted_.clear();
     removeFd(netlink_.eventFd());
     for (const auto& [ifindex, fd] : receivers_) removeFd(fd);
     receivers_.clear();
@@ -112,6 +113,7 @@ void LinuxSwitch::onNetlink() {
     report(model_.sync(view_));
     syncReceivers();
     keepCutPortsDisabled();
+    keepGroups();
 }
 
 // The kernel puts a bridge port back to forwarding when its carrier comes
@@ -565,34 +567,62 @@ int LinuxSwitch::peekKypkt(int, kypktQueued_t*, int) { return 0; }
 
 int LinuxSwitch::fdbInit(fdbCallback_t, int) { return 0; }
 
-int LinuxSwitch::fdbMacAdd(int, const fdbKey_t* key, const uint8_t* mac, int, int, int) {
-    if (!key || !mac) return -1;
-    Vlan* v = model_.vlanByInstance(key->vlanIfInstance);
-    if (!v || v->deleting) return -1;
-    std::array<uint8_t, 6> addr;
-    std::memcpy(addr.data(), mac, 6);
-    if (mdbEntries_.count({v->bridge, v->vid, addr})) return 0;
-    const int rc = netlink_.mdbEntry(true, v->bridge, v->vid, mac);
+int LinuxSwitch::addGroup(const HostGroup& g) {
+    const int rc = netlink_.mdbEntry(true, g.bridge, g.vid, g.mac.data());
     if (rc == -EEXIST) return 0;  // someone else's (the other coild of a pair): left alone at exit
     if (rc != 0) {
-        const KernelLink* b = view_.link(v->bridge);
+        const KernelLink* b = view_.link(g.bridge);
         log("WARNING", "cannot add the probe's multicast entry on bridge " + (b ? b->name : "?") + ": " +
                            std::strerror(-rc) +
                            (b && !b->mcastSnooping ? " (multicast snooping is off: a loop of probes will storm)" : ""));
         return rc;
     }
-    mdbEntries_.insert({v->bridge, v->vid, addr});
+    groupsAdded_.insert(g);
     return 0;
+}
+
+int LinuxSwitch::fdbMacAdd(int, const fdbKey_t* key, const uint8_t* mac, int, int, int) {
+    if (!key || !mac) return -1;
+    Vlan* v = model_.vlanByInstance(key->vlanIfInstance);
+    if (!v || v->deleting) return -1;
+    HostGroup g{v->bridge, v->vid, {}};
+    std::memcpy(g.mac.data(), mac, 6);
+    if (groupsAdded_.count(g)) return 0;
+    const int rc = addGroup(g);
+    if (rc == 0) groupsWanted_.insert(g);
+    return rc;
 }
 
 int LinuxSwitch::fdbMacDelete(int, const fdbKey_t* key, const uint8_t* mac, int) {
     if (!key || !mac) return -1;
     Vlan* v = model_.vlanByInstance(key->vlanIfInstance);
     if (!v) return -1;
-    std::array<uint8_t, 6> addr;
-    std::memcpy(addr.data(), mac, 6);
-    if (!mdbEntries_.erase({v->bridge, v->vid, addr})) return 0;
+    HostGroup g{v->bridge, v->vid, {}};
+    std::memcpy(g.mac.data(), mac, 6);
+    groupsWanted_.erase(g);
+    if (!groupsAdded_.erase(g)) return 0;
     return netlink_.mdbEntry(false, v->bridge, v->vid, mac);
+}
+
+// Without its entry the bridge floods the probes on instead of handing them
+// to the host, and a loop of probes storms. The entry goes when the other
+// coild of a pair that added it exits, or when an operator deletes it: it is
+// added again, and whoever adds it removes it at exit.
+void LinuxSwitch::keepGroups() {
+    const GroupRemovals r = view_.takeGroupRemovals();
+    if (r.removed.empty() && !r.someMissed) return;
+    std::set<std::pair<int, uint16_t>> live;  // the kernel flushes a VLAN's entries as the VLAN goes
+    for (const auto& [instance, v] : model_.vlans())
+        if (!v->deleting) live.emplace(v->bridge, v->vid);
+    for (const HostGroup& g : groupsWanted_) {
+        const bool removed = std::find(r.removed.begin(), r.removed.end(), g) != r.removed.end();
+        if (!removed && !r.someMissed) continue;
+        const KernelLink* b = view_.link(g.bridge);
+        if (!b || !live.count({g.bridge, g.vid})) continue;  // its services go with the VLAN
+        if (removed) groupsAdded_.erase(g);
+        if (addGroup(g) == 0 && removed)
+            log("WARNING", "the probe's multicast entry on bridge " + b->name + " was removed: added again");
+    }
 }
 
 // ---- Operators -------------------------------------------------------------

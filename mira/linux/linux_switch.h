@@ -118,6 +118,8 @@ class LinuxSwitch final : public SwitchBackend {
     void report(const std::vector<VlanChange>& changes);
     void syncReceivers();
     void keepCutPortsDisabled();
+    void keepGroups();
+    int addGroup(const HostGroup& group);
     void raiseSignal();
     void clearSignal();
     bool linkUp(const Lif& lif) const;
@@ -144,7 +146,8 @@ class LinuxSwitch final : public SwitchBackend {
     std::set<uint32_t> disabled_;            // physical ports the daemon disabled
     std::map<int, int> savedPortState_;      // bridge port ifindex -> state before we disabled it
     std::set<int> linksTakenDown_;           // ifindexes
-    std::set<std::tuple<int, uint16_t, std::array<uint8_t, 6>>> mdbEntries_;  // bridge, vid, address
+    std::set<HostGroup> groupsWanted_;  // the probes' multicast entries the daemon asked for
+    std::set<HostGroup> groupsAdded_;   // those this process added: removed at exit
 };
 
 }  // namespace mira::lnx

@@ -20,6 +20,9 @@ namespace {
 // the page size, at most 32 KiB).
 constexpr size_t kBufferSize = 65536;
 
+// Link changes, and the bridges' multicast databases (for entries removed).
+constexpr unsigned kGroups = RTMGRP_LINK | 1U << (RTNLGRP_MDB - 1);
+
 struct DumpState {
     KernelView* view;
 };
@@ -37,7 +40,7 @@ bool Netlink::open(std::string* error) {
     close();
     events_ = mnl_socket_open2(NETLINK_ROUTE, SOCK_NONBLOCK | SOCK_CLOEXEC);
     requests_ = mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC);
-    if (!events_ || !requests_ || mnl_socket_bind(events_, RTMGRP_LINK, MNL_SOCKET_AUTOPID) < 0 ||
+    if (!events_ || !requests_ || mnl_socket_bind(events_, kGroups, MNL_SOCKET_AUTOPID) < 0 ||
         mnl_socket_bind(requests_, 0, MNL_SOCKET_AUTOPID) < 0) {
         *error = std::string("cannot open rtnetlink: ") + std::strerror(errno);
         close();

@@ -1,5 +1,6 @@
 // The rtnetlink sockets of the Linux backend (libmnl): one subscribed to
-// link notifications, one for dumps and requests with acknowledgements.
+// link and multicast database notifications, one for dumps and requests
+// with acknowledgements.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -127,11 +127,19 @@ TEST_F(LinuxBridge, AVethPairBetweenTwoPortsIsALoopAndTheLinkCanBeCutInstead) {
     EXPECT_NE(sh("ip link show la").find(",UP"), std::string::npos);
 }
 
-TEST_F(LinuxBridge, PortsLeavingLinksGoingDownAndTheBridgeDeletedReachTheServices) {
+TEST_F(LinuxBridge, TheProbesEntryIsKeptAndPortsLeavingLinksGoingDownAndTheBridgeDeletedReachTheServices) {
     CoildProcess d;
     ASSERT_TRUE(startCoild(d, {"--trace"})) << d.errors();
     ASSERT_EQ(d.ctl({"configure", "br0", "interval", "1", "ports", "p1,p2,p3"}).status, 0);
     EXPECT_NE(d.ctl({"show", "services"}).out.find("p1,p2,p3"), std::string::npos);
+
+    // The probe's multicast entry, deleted by someone else, is added again.
+    const std::string entry = sh("bridge mdb show dev br0");
+    const size_t grp = entry.find(" grp ");
+    ASSERT_NE(grp, std::string::npos) << entry;
+    ASSERT_TRUE(run("bridge mdb del dev br0 port br0 grp " + entry.substr(grp + 5, 17) + " permanent"));
+    ASSERT_TRUE(within(3, [&] { return d.log().find("multicast entry on bridge br0 was removed") != std::string::npos; }));
+    EXPECT_EQ(sh("bridge mdb show dev br0"), entry);
 
     ASSERT_TRUE(run("ip link set p3 nomaster"));
     ASSERT_TRUE(within(3, [&] { return d.ctl({"show", "services"}).out.find("p1,p2 ") != std::string::npos; }))

@@ -159,6 +159,27 @@ TEST(KernelView, MalformedAndForeignMessagesAreIgnored) {
     EXPECT_TRUE(view.links().empty());
 }
 
+TEST(KernelView, RemovedLayer2HostGroupsAreKeptUntilTakenAndADumpMayHaveMissedSome) {
+    KernelView view;
+    apply(view, hex(recorded::kHostGroupRemoved), RTM_DELMDB);
+    std::vector<uint8_t> v6 = hex(recorded::kIpv6GroupAdded);
+    EXPECT_FALSE(view.apply(reinterpret_cast<nlmsghdr*>(v6.data()))) << "an addition";
+    reinterpret_cast<nlmsghdr*>(v6.data())->nlmsg_type = RTM_DELMDB;
+    EXPECT_FALSE(view.apply(reinterpret_cast<nlmsghdr*>(v6.data()))) << "an IPv6 group";
+    std::vector<uint8_t> port = hex(recorded::kHostGroupRemoved);
+    port[36] = 5;  // the entry's port: a bridge port, not the bridge
+    EXPECT_FALSE(view.apply(reinterpret_cast<nlmsghdr*>(port.data())));
+
+    GroupRemovals r = view.takeGroupRemovals();
+    ASSERT_EQ(r.removed.size(), 1u);
+    EXPECT_EQ(r.removed[0], (HostGroup{2, 0, {0x01, 0x0a, 0x5c, 0x33, 0x00, 0xbb}}));
+    EXPECT_FALSE(r.someMissed);
+    EXPECT_TRUE(view.takeGroupRemovals().removed.empty());
+    view.clear();  // as before a dump
+    EXPECT_TRUE(view.takeGroupRemovals().someMissed);
+    EXPECT_FALSE(view.takeGroupRemovals().someMissed);
+}
+
 TEST(BridgeModel, VlanFilteringBridgeGivesOneVlanPerVidWithEgressAndPvid) {
     constexpr uint16_t kPvidUntagged = BRIDGE_VLAN_INFO_PVID | BRIDGE_VLAN_INFO_UNTAGGED;
     KernelView view;
