@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-if [[ ${#targets[@]} -eq 0 ]]; then targets=(frame client_message checkpoint topology control saved_config); fi
+if [[ ${#targets[@]} -eq 0 ]]; then targets=(frame client_message checkpoint topology control saved_config netlink); fi
 dir=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCOIL_FUZZ=ON -DCOIL_TESTS=OFF -DCOIL_WERROR=ON \
@@ -18,11 +18,13 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -DCOIL_FUZZ=ON -DCOIL_TESTS=OFF -DCOIL
 cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target $(printf 'fuzz_%s ' "${targets[@]}")
 
 # Largest input worth trying per target: a bulk checkpoint is up to 7980
-# bytes, a stream of client messages several 1172-byte messages.
+# bytes, a stream of client messages several 1172-byte messages, a netlink
+# read a burst of notifications.
 max_len() {
     case "$1" in
         checkpoint | client_message) echo 8192 ;;
         frame) echo 1600 ;;
+        netlink) echo 16384 ;;
         *) echo 4096 ;;
     esac
 }

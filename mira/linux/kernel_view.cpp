@@ -199,12 +199,19 @@ bool KernelView::apply(const nlmsghdr* nlh) {
     return true;
 }
 
+// The walk is bounded here: libmnl's takes a message length over 2 GiB for
+// a negative one and steps out of the buffer.
 void KernelView::applyAll(const void* buffer, size_t length) {
-    const auto* nlh = static_cast<const nlmsghdr*>(buffer);
-    int left = int(length);
-    while (mnl_nlmsg_ok(nlh, left)) {
+    const auto* at = static_cast<const char*>(buffer);
+    size_t left = length;
+    while (left >= sizeof(nlmsghdr)) {
+        const auto* nlh = reinterpret_cast<const nlmsghdr*>(at);
+        if (nlh->nlmsg_len < sizeof(nlmsghdr) || nlh->nlmsg_len > left) return;
         apply(nlh);
-        nlh = mnl_nlmsg_next(nlh, &left);
+        const size_t step = NLMSG_ALIGN(nlh->nlmsg_len);
+        if (step >= left) return;
+        at += step;
+        left -= step;
     }
 }
 

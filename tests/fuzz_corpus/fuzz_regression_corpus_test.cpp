@@ -20,6 +20,7 @@ int fuzzCheckpoint(const uint8_t*, size_t);
 int fuzzTopology(const uint8_t*, size_t);
 int fuzzControl(const uint8_t*, size_t);
 int fuzzSavedConfig(const uint8_t*, size_t);
+int fuzzNetlink(const uint8_t*, size_t);
 }
 
 namespace {
@@ -57,5 +58,6 @@ TEST(FuzzCorpus, CheckpointMessages) { replay("checkpoint", fuzzCheckpoint); }
 TEST(FuzzCorpus, TopologyFiles) { replay("topology", fuzzTopology); }
 TEST(FuzzCorpus, ControlRequests) { replay("control", fuzzControl); }
 TEST(FuzzCorpus, SavedConfigurations) { replay("saved_config", fuzzSavedConfig); }
+TEST(FuzzCorpus, NetlinkReads) { replay("netlink", fuzzNetlink); }
 
 }  // namespace
