@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -46,7 +47,8 @@ struct HostGroup {
     int bridge = 0;  // ifindex
     uint16_t vid = 0;
     std::array<uint8_t, 6> mac{};
-    auto operator<=>(const HostGroup&) const = default;
+    bool operator==(const HostGroup&) const = default;
+    bool operator<(const HostGroup& o) const { return std::tie(bridge, vid, mac) < std::tie(o.bridge, o.vid, o.mac); }
 };
 
 // Host entries removed since the last look, and whether some removals may
