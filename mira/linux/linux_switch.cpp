@@ -335,7 +335,7 @@ pif_t* LinuxSwitch::getNextPifOnLif(lif_t* rec, pif_t* current) {
 int LinuxSwitch::bridgePortState(int ifindex, uint8_t state) {
     const int rc = netlink_.setPortState(ifindex, state);
     if (rc != 0)
-        log("ERROR", "cannot set the bridge port state of " + (view_.link(ifindex) ? view_.link(ifindex)->name : "?") +
+        log("ERROR", "cannot set the bridge port state of " + linkName(ifindex) +
                          " to " + stateName(state) + ": " + std::strerror(-rc));
     return rc;
 }
@@ -488,10 +488,32 @@ int LinuxSwitch::sendKypkt(int fd, const uint8_t* frame, uint32_t length, int ki
             post([this] {
                 flushPosted_ = false;
                 probes_.flush();
+                reportSendFailures();
             });
         }
     }
     return int(length);
+}
+
+// The daemon counts a send that fails at once; a batch goes out after its
+// send calls have returned, so the log says when an interface starts and
+// stops refusing probes.
+void LinuxSwitch::reportSendFailures() {
+    const std::map<int, int>& now = probes_.failing();
+    if (now == sendFailing_) return;
+    for (const auto& [ifindex, error] : now) {
+        auto was = sendFailing_.find(ifindex);
+        if (was == sendFailing_.end() || was->second != error)
+            log("WARNING", "cannot send probes on " + linkName(ifindex) + ": " + std::strerror(error));
+    }
+    for (const auto& [ifindex, error] : sendFailing_)
+        if (!now.count(ifindex)) log("INFO", "probes go out on " + linkName(ifindex) + " again");
+    sendFailing_ = now;
+}
+
+std::string LinuxSwitch::linkName(int ifindex) const {
+    const KernelLink* k = view_.link(ifindex);
+    return k ? k->name : "interface " + std::to_string(ifindex);
 }
 
 void LinuxSwitch::offerFrame(int ifindex, const uint8_t* frame, size_t length, int tci) {

@@ -119,6 +119,8 @@ class LinuxSwitch final : public SwitchBackend {
     void syncReceivers();
     void keepCutPortsDisabled();
     void keepGroups();
+    void reportSendFailures();
+    std::string linkName(int ifindex) const;
     int addGroup(const HostGroup& group);
     void raiseSignal();
     void clearSignal();
@@ -142,6 +144,7 @@ class LinuxSwitch final : public SwitchBackend {
     std::deque<Queued> rx_;
     uint64_t dropped_ = 0;
     bool flushPosted_ = false;
+    std::map<int, int> sendFailing_;  // interfaces the log says refuse probes, with the errno
 
     std::set<uint32_t> disabled_;            // physical ports the daemon disabled
     std::map<int, int> savedPortState_;      // bridge port ifindex -> state before we disabled it

@@ -188,9 +188,12 @@ size_t ProbeSockets::flush() {
         const int n = sendmmsg(sender_, msgs, unsigned(count), 0);
         if (n <= 0) {  // the first frame was refused (port gone, queue full): skip it
             ++sendFailures_;
+            failing_[batch_[start].ifindex] = errno;
             ++start;
             continue;
         }
+        if (!failing_.empty())
+            for (size_t i = start; i < start + size_t(n); ++i) failing_.erase(batch_[i].ifindex);
         sent += size_t(n);
         start += size_t(n);
     }
@@ -201,7 +204,12 @@ size_t ProbeSockets::flush() {
 int ProbeSockets::sendNow(int ifindex, const uint8_t* frame, size_t length) {
     sockaddr_ll sll = portAddress(ifindex, frame);
     const ssize_t n = ::sendto(sender_, frame, length, 0, reinterpret_cast<sockaddr*>(&sll), sizeof sll);
-    if (n < 0) ++sendFailures_;
+    if (n < 0) {
+        ++sendFailures_;
+        failing_[ifindex] = errno;
+    } else if (!failing_.empty()) {
+        failing_.erase(ifindex);
+    }
     return n < 0 ? -1 : int(n);
 }
 

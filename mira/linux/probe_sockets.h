@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ class ProbeSockets {
     size_t flush();
     int sendNow(int ifindex, const uint8_t* frame, size_t length);
     uint64_t sendFailures() const { return sendFailures_; }
+    // Interfaces whose last send failed, with its errno; a send that goes
+    // through on the interface takes it off.
+    const std::map<int, int>& failing() const { return failing_; }
 
     void closeAll();
 
@@ -63,6 +67,7 @@ class ProbeSockets {
     std::vector<int> receivers_;
     std::vector<Outgoing> batch_;
     uint64_t sendFailures_ = 0;
+    std::map<int, int> failing_;
 };
 
 }  // namespace mira::lnx

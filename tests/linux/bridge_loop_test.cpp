@@ -5,14 +5,19 @@
 // closed last, so interface chatter does not circulate on it. Assertions go
 // through coilctl, the event log and the kernel's own view (bridge link).
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "mira/linux/probe_sockets.h"
 #include "support/coild_process.h"
 
 namespace {
@@ -151,6 +156,25 @@ TEST_F(LinuxBridge, TheProbesEntryIsKeptAndPortsLeavingLinksGoingDownAndTheBridg
     EXPECT_EQ(d.ctl({"lab", "cable", "1:1", "1:2"}).status, 1);
     EXPECT_NE(d.ctl({"lab", "cable", "1:1", "1:2"}).err.find("only the simulated switch"), std::string::npos);
     EXPECT_EQ(d.terminate(), 0);
+}
+
+// A batch goes out after the daemon's send calls have returned: the
+// sockets remember which interfaces refused their last frame, and why.
+TEST_F(LinuxBridge, BatchedSendsKeepWhichInterfacesRefuseThem) {
+    mira::lnx::ProbeSockets probes;
+    std::string error;
+    ASSERT_TRUE(probes.openSender(&error)) << error;
+    const int p1 = int(if_nametoindex("p1")), p3 = int(if_nametoindex("p3"));
+    std::vector<uint8_t> frame(60, 0);
+    frame[0] = 0x01;
+    ASSERT_TRUE(run("ip link set p3 down"));
+    for (int ifindex : {p1, p3, p1}) probes.queue(ifindex, frame.data(), frame.size());
+    EXPECT_EQ(probes.flush(), 2u) << "the frame after the refused one goes out too";
+    EXPECT_EQ(probes.failing(), (std::map<int, int>{{p3, ENETDOWN}}));
+    ASSERT_TRUE(run("ip link set p3 up"));
+    probes.queue(p3, frame.data(), frame.size());
+    EXPECT_EQ(probes.flush(), 1u);
+    EXPECT_TRUE(probes.failing().empty());
 }
 
 // On a shared kernel the backup inherits the primary's cut: it knows the
