@@ -199,20 +199,26 @@ bool KernelView::apply(const nlmsghdr* nlh) {
     return true;
 }
 
-// The walk is bounded here: libmnl's takes a message length over 2 GiB for
-// a negative one and steps out of the buffer.
-void KernelView::applyAll(const void* buffer, size_t length) {
+// libmnl's walk takes a message length over 2 GiB for a negative one and
+// steps out of the buffer: this one stops at the first message that does
+// not fit.
+size_t forEachMessage(const void* buffer, size_t length, const std::function<void(const nlmsghdr*)>& fn) {
     const auto* at = static_cast<const char*>(buffer);
     size_t left = length;
     while (left >= sizeof(nlmsghdr)) {
         const auto* nlh = reinterpret_cast<const nlmsghdr*>(at);
-        if (nlh->nlmsg_len < sizeof(nlmsghdr) || nlh->nlmsg_len > left) return;
-        apply(nlh);
+        if (nlh->nlmsg_len < sizeof(nlmsghdr) || nlh->nlmsg_len > left) break;
+        if (fn) fn(nlh);
         const size_t step = NLMSG_ALIGN(nlh->nlmsg_len);
-        if (step >= left) return;
+        if (step >= left) return length;
         at += step;
         left -= step;
     }
+    return length - left;
+}
+
+void KernelView::applyAll(const void* buffer, size_t length) {
+    forEachMessage(buffer, length, [this](const nlmsghdr* nlh) { apply(nlh); });
 }
 
 }  // namespace mira::lnx

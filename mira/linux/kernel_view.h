@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -57,6 +58,10 @@ struct GroupRemovals {
     std::vector<HostGroup> removed;
     bool someMissed = false;
 };
+
+// Calls fn (when given) for each whole message of a netlink read; the bytes
+// those messages take. Less than length: the read is cut or malformed.
+size_t forEachMessage(const void* buffer, size_t length, const std::function<void(const nlmsghdr*)>& fn);
 
 class KernelView {
   public:

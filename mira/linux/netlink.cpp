@@ -81,6 +81,10 @@ bool Netlink::dumpFamily(KernelView* view, uint8_t family, uint32_t extMask, std
             *error = std::string("rtnetlink dump: ") + std::strerror(errno);
             return false;
         }
+        if (forEachMessage(buf.data(), size_t(n), nullptr) != size_t(n)) {
+            *error = "rtnetlink dump: a malformed reply";
+            return false;
+        }
         const int rc = mnl_cb_run(buf.data(), size_t(n), seq_, portid, onDumpMessage, &state);
         if (rc == MNL_CB_STOP) return true;
         if (rc < 0) {
@@ -122,6 +126,7 @@ int Netlink::request(void* buffer, uint32_t length) {
     char reply[MNL_SOCKET_BUFFER_SIZE];
     const ssize_t n = mnl_socket_recvfrom(requests_, reply, sizeof reply);
     if (n < 0) return -errno;
+    if (forEachMessage(reply, size_t(n), nullptr) != size_t(n)) return -EBADMSG;
     if (mnl_cb_run(reply, size_t(n), seq_, mnl_socket_get_portid(requests_), nullptr, nullptr) < 0) return -errno;
     return 0;
 }

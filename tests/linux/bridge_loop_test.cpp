@@ -84,7 +84,7 @@ class LinuxBridge : public ::testing::Test {
 TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldThroughALinkFlapAndCutAgainAndSigtermRestores) {
     CoildProcess d;
     ASSERT_TRUE(startCoild(d)) << d.errors();
-    ASSERT_EQ(d.ctl({"configure", "br0", "interval", "1", "disable-port", "3"}).status, 0);
+    ASSERT_EQ(d.ctl({"configure", "br0", "interval", "1", "disable-port", "4"}).status, 0);
     const std::string capture = d.base + "/p3.txt";
     const bool tcpdump = run("command -v tcpdump");
     if (tcpdump) run("timeout 3 tcpdump -i p3 -c 1 -nn -e ether proto 0x8100 > " + capture + " &");
@@ -101,14 +101,15 @@ TEST_F(LinuxBridge, ALoopThroughAnOutsideSwitchIsCutHeldThroughALinkFlapAndCutAg
         EXPECT_NE(coiltest::readFile(capture).find("vlan 0"), std::string::npos) << "a priority-tagged probe on p3";
     }
 
-    // The kernel forwards again on a port whose carrier comes back: the cut holds.
+    // The kernel forwards again on a port whose carrier comes back (its
+    // link events may wait up to a second): the cut holds.
     const std::string peer = "h" + cut.substr(1);
     ASSERT_TRUE(run("ip link set " + peer + " down && ip link set " + peer + " up"));
-    EXPECT_TRUE(within(2, [&] { return d.log().find(cut + " went to forwarding") != std::string::npos; })) << d.log();
+    EXPECT_TRUE(within(3, [&] { return d.log().find(cut + " went to forwarding") != std::string::npos; })) << d.log();
     EXPECT_TRUE(within(1, [&] { return portState(cut) == "disabled"; }));
 
     // The hold timer enables it again; the loop is still there, so it is cut again.
-    ASSERT_TRUE(within(8, [&] { return coiltest::countOf(d.log(), "Disabling port") >= 2; })) << d.log();
+    ASSERT_TRUE(within(10, [&] { return coiltest::countOf(d.log(), "Disabling port") >= 2; })) << d.log();
 
     ASSERT_EQ(d.terminate(), 0);
     for (const char* p : {"p1", "p2", "p3"}) EXPECT_EQ(portState(p), "forwarding") << p;
@@ -139,12 +140,14 @@ TEST_F(LinuxBridge, TheProbesEntryIsKeptAndPortsLeavingLinksGoingDownAndTheBridg
     EXPECT_NE(d.ctl({"show", "services"}).out.find("p1,p2,p3"), std::string::npos);
 
     // The probe's multicast entry, deleted by someone else, is added again.
+    // (The kernel's deletion leaves the group to a timer that may take the
+    // first re-addition away too, with a second notice.)
     const std::string entry = sh("bridge mdb show dev br0");
     const size_t grp = entry.find(" grp ");
     ASSERT_NE(grp, std::string::npos) << entry;
     ASSERT_TRUE(run("bridge mdb del dev br0 port br0 grp " + entry.substr(grp + 5, 17) + " permanent"));
     ASSERT_TRUE(within(3, [&] { return d.log().find("multicast entry on bridge br0 was removed") != std::string::npos; }));
-    EXPECT_EQ(sh("bridge mdb show dev br0"), entry);
+    EXPECT_TRUE(within(3, [&] { return sh("bridge mdb show dev br0") == entry; })) << d.log();
 
     ASSERT_TRUE(run("ip link set p3 nomaster"));
     ASSERT_TRUE(within(3, [&] { return d.ctl({"show", "services"}).out.find("p1,p2 ") != std::string::npos; }))
