@@ -10,14 +10,17 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "mira/linux/probe_sockets.h"
+#include "kypkt.h"
+#include "mira/linux/linux_switch.h"
 #include "support/coild_process.h"
 
 namespace {
@@ -159,6 +162,41 @@ TEST_F(LinuxBridge, TheProbesEntryIsKeptAndPortsLeavingLinksGoingDownAndTheBridg
     EXPECT_EQ(d.ctl({"lab", "cable", "1:1", "1:2"}).status, 1);
     EXPECT_NE(d.ctl({"lab", "cable", "1:1", "1:2"}).err.find("only the simulated switch"), std::string::npos);
     EXPECT_EQ(d.terminate(), 0);
+}
+
+// Frames offered by the receive sockets reach the packet descriptor in
+// order, each once, and only those for a filter's address.
+TEST_F(LinuxBridge, FramesAreReadInOrderOnceEach) {
+    mira::lnx::LinuxSwitch backend(mira::lnx::LinuxOptions{{{"br0", 0}}, false, true});
+    std::string error;
+    ASSERT_TRUE(backend.start(&error)) << error;
+    const int fd = backend.openKypkt();
+    kypktFilterSpec_t spec{};
+    spec.addrLength = 6;
+    const uint8_t da[6] = {0x03, 0, 0, 0xc0, 0x11, 0x01};
+    std::copy(da, da + 6, spec.addr);
+    ASSERT_EQ(backend.attachKypktFilter(fd, &spec), 0);
+    std::vector<uint8_t> frame(62, 0);
+    std::copy(da, da + 6, frame.begin());
+    const uint8_t rest[] = {0x02, 0, 0, 0, 0, 1, 0x81, 0x00, 0xE0, 0x00, 0x00, 0x2c, 0xAA, 0xAA, 0x03, 0x0A, 0x5C, 0x33, 0x00, 0xBB};
+    std::copy(std::begin(rest), std::end(rest), frame.begin() + 6);
+    const int p1 = int(if_nametoindex("p1"));
+    for (uint8_t mark : {1, 2}) {
+        frame[61] = mark;
+        backend.offerFrame(p1, frame.data(), frame.size(), 0xE000);
+    }
+    frame[5] = 0x02;  // another address: no filter
+    backend.offerFrame(p1, frame.data(), frame.size(), 0xE000);
+
+    uint8_t got[128];
+    uint32_t length = 0, instance = 0, info = 0;
+    uint16_t pif[2], lif[2];
+    for (uint8_t mark : {1, 2}) {
+        ASSERT_EQ(backend.recvKypkt(fd, got, sizeof got, &length, &instance, &info, pif, lif, 0, 0), 62);
+        EXPECT_EQ(got[61], mark);
+    }
+    EXPECT_LT(backend.recvKypkt(fd, got, sizeof got, &length, &instance, &info, pif, lif, 0, 0), 0);
+    EXPECT_EQ(errno, EAGAIN);
 }
 
 // A batch goes out after the daemon's send calls have returned: the

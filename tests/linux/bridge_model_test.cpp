@@ -17,6 +17,7 @@
 
 #include "linux/recorded_netlink.h"
 #include "mira/linux/bridge_model.h"
+#include "mira/linux/linux_switch.h"
 #include "mira/linux/probe_sockets.h"
 
 using namespace mira::lnx;
@@ -243,6 +244,19 @@ TEST(BridgeModel, BondInABridgeIsATrunkOfItsSlavesAndNumbersStay) {
     apply(view, {30, "p9", "veth", 20, "bridge"});
     EXPECT_EQ(describe(model.sync(view)), "add:br0@1:3");
     EXPECT_EQ(model.portByIfindex(30)->word, 0x10003u);
+}
+
+TEST(WatchedBridges, NamesAndTagsAreBounded) {
+    WatchedBridge b;
+    std::string error;
+    ASSERT_TRUE(parseWatchedBridge("br0=4094", &b, &error)) << error;
+    EXPECT_EQ(b.name, "br0");
+    EXPECT_EQ(b.tag, 4094);
+    ASSERT_TRUE(parseWatchedBridge("a23456789012345", &b, &error)) << error;
+    EXPECT_EQ(b.tag, 0);
+    for (const char* bad : {"br0=4095", "br0=", "br0=1x", "=5", "a234567890123456"})
+        EXPECT_FALSE(parseWatchedBridge(bad, &b, &error)) << bad;
+    EXPECT_EQ(error, "bad bridge name in a234567890123456");
 }
 
 TEST(ProbeSockets, AStrippedTagIsPutBackAfterTheSourceAddress) {
