@@ -633,11 +633,12 @@ int LinuxSwitch::fdbMacDelete(int, const fdbKey_t* key, const uint8_t* mac, int)
 void LinuxSwitch::keepGroups() {
     const GroupRemovals r = view_.takeGroupRemovals();
     if (r.removed.empty() && !r.someMissed) return;
+    const std::set<HostGroup> gone(r.removed.begin(), r.removed.end());
     std::set<std::pair<int, uint16_t>> live;  // the kernel flushes a VLAN's entries as the VLAN goes
     for (const auto& [instance, v] : model_.vlans())
         if (!v->deleting) live.emplace(v->bridge, v->vid);
     for (const HostGroup& g : groupsWanted_) {
-        const bool removed = std::find(r.removed.begin(), r.removed.end(), g) != r.removed.end();
+        const bool removed = gone.count(g) > 0;
         if (!removed && !r.someMissed) continue;
         const KernelLink* b = view_.link(g.bridge);
         if (!b || !live.count({g.bridge, g.vid})) continue;  // its services go with the VLAN

